@@ -40,15 +40,20 @@ const int32_t InstallerTextBlocksSize = sizeof InstallerTextBlocks;
 static_assert(sizeof InstallerTextBlocks == sizeof TextBlocks.bytes);
 
 const char* DecipherTextBlock(Pc1Cipher& cipher, TextPool& pool, int32_t offset) {
+  return DecipherTextBlockIn(cipher, pool, InstallerTextBlocks, InstallerTextBlocksSize, offset);
+}
+
+const char* DecipherTextBlockIn(Pc1Cipher& cipher, TextPool& pool, const uint8_t* area, int32_t size,
+                                int32_t offset) {
+  if (pool.fill < 0 || pool.fill > int32_t(sizeof pool.text) - 2) pool.fill = 0;  // never point outside the pool
   char* empty = pool.text + pool.fill;
   *empty = 0;
-  if (offset < 0 || offset + 4 > InstallerTextBlocksSize) return empty;
-  const uint8_t* block = InstallerTextBlocks + offset;
+  if (offset < 0 || offset > size - 4) return empty;
+  const uint8_t* block = area + offset;
   if (block[0] != 'A' || block[1] != 'G') return empty;
   int32_t length = int16_t(uint16_t(block[2] | (block[3] << 8)));
   // Blocks that could never fit the pool, or that run past the area, are refused.
-  if (length < 0 || length > int32_t(sizeof pool.text) - 3 || offset + 4 + length > InstallerTextBlocksSize)
-    return empty;
+  if (length < 0 || length > int32_t(sizeof pool.text) - 3 || length > size - 4 - offset) return empty;
   if (uint32_t(pool.fill) + uint32_t(length) >= sizeof pool.text - 2) pool.fill = 0;
   char* text = pool.text + pool.fill;
   pool.fill += length + 1;

@@ -12,14 +12,10 @@ struct Pc1Cipher {
 constexpr void Pc1SetKey(Pc1Cipher& cipher, const char* keyText) {
   cipher.s = 0;
   cipher.x = 0;
-  int n = 0;
-  while (keyText[n]) ++n;
+  // The first 14 bytes of the text, zero-padded; written without a length
+  // loop, which compilers turn into a call of strlen.
   for (int i = 0; i < 14; ++i) cipher.key[i] = 0;
-  if (n > 13) {
-    for (int i = 0; i < 14; ++i) cipher.key[i] = uint8_t(keyText[i]);
-  } else {
-    for (int i = 0; i < n; ++i) cipher.key[i] = uint8_t(keyText[i]);
-  }
+  for (int i = 0; i < 14 && keyText[i]; ++i) cipher.key[i] = uint8_t(keyText[i]);
 }
 
 // One keystream byte from the current state (advances S and X).
@@ -65,3 +61,6 @@ extern const int32_t InstallerTextBlocksSize;
 // Plain text of the block at offset within InstallerTextBlocks, placed in the
 // pool. Empty for a bad tag, a negative length or one that does not fit the pool.
 const char* DecipherTextBlock(Pc1Cipher& cipher, TextPool& pool, int32_t offset);
+// The same over any text-block area of size bytes; nothing outside it is read.
+const char* DecipherTextBlockIn(Pc1Cipher& cipher, TextPool& pool, const uint8_t* area, int32_t size,
+                                int32_t offset);
