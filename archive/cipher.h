@@ -40,7 +40,7 @@ constexpr void Pc1Crypt(Pc1Cipher& cipher, uint8_t* buffer, int32_t length, int 
     uint8_t k = Pc1KeystreamByte(cipher);
     uint8_t plain = encipher ? buffer[n] : uint8_t(buffer[n] ^ k);
     for (int i = 0; i < 10; ++i) cipher.key[i] ^= plain;
-    buffer[n] = uint8_t(plain ^ k);
+    buffer[n] = encipher ? uint8_t(plain ^ k) : plain;
   }
 }
 
