@@ -1,7 +1,7 @@
 // The compressed-entry codec: RC block framing around LZHUF code (LZSS over a
 // 4096-byte window with an adaptive Huffman code). One Codec holds the whole
 // state of one coder; the installer keeps a single one, the tool as many as it
-// runs at once. Nothing here allocates.
+// runs at once. Nothing here allocates, and there is no state outside Codec.
 #pragma once
 #include <cstdint>
 
@@ -16,66 +16,77 @@ inline constexpr int32_t NodeCount = 2 * SymbolCount - 1;
 inline constexpr int32_t RootNode = NodeCount - 1;
 inline constexpr uint16_t WeightLimit = 0x8000;
 inline constexpr int32_t NoNode = RingSize;
-inline constexpr uint16_t BlockMagic = 0x4352;     // "RC"
+inline constexpr int32_t WindowStart = RingSize - MaxMatch;  // where a body's first byte goes
+inline constexpr uint16_t BlockMagic = 0x4352;                // "RC"
 inline constexpr uint16_t ChecksumSeed = 0x68A5;
 inline constexpr int32_t BlockHeaderSize = 6;
 inline constexpr int32_t FullBlockSize = 10240;
 inline constexpr int32_t FirstBlockSize = 10;
 inline constexpr uint16_t EndOfInput = 0xFFFF;
 
-// Why the last ExpandStream failed.
+// Why the last ExpandStream or CompressStream failed.
 enum class StreamFailure : uint8_t {
   None,
-  BadBlock,   // wrong magic, length or checksum, or a block cut short
-  Truncated,  // the blocks ended before the code of every byte
-  SinkFull,   // the expanded content does not fit the memory sink
+  BadBlock,     // wrong magic, length or checksum, or a block cut short or missing
+  Truncated,    // the blocks ended before the code of every byte
+  SinkFull,     // the output does not fit the memory sink
+  WriteFailed,  // the sink file took fewer bytes than it was given
+  SourceEnded,  // compressing: the source gave fewer bytes than asked for
 };
 
 using BytesWrittenHook = void (*)(void* context, int32_t count);
 using TickHook = void (*)(void* context);
 
+// The adaptive code tree: slots 2m and 2m+1 are siblings, weights never
+// decrease with the slot. Leaves hold 627 + symbol in child; parent[627 + s]
+// is the slot of symbol s's leaf.
 struct LzhufModel {
-  uint16_t weight[NodeCount + 1];
+  uint16_t weight[NodeCount + 1];  // [NodeCount] is a 0xFFFF sentinel
   int16_t child[NodeCount];
   int16_t parent[NodeCount + SymbolCount];
 };
 
+// The encoder's 256 binary search trees of window strings, one per first byte.
 struct MatchTrees {
   int16_t treeLeft[RingSize + 1];
-  int16_t treeRight[RingSize + 257];
+  int16_t treeRight[RingSize + 257];  // [4097 + b] is the root of tree b
   int16_t treeParent[RingSize + 1];
-  int16_t matchLength;
-  int16_t matchOffset;
+  int32_t matchLength;
+  int32_t matchOffset;  // distance back minus 1
 };
 
 struct BlockStream {
-  bool inputFramed, outputFramed;
+  // Endpoints of the current call.
   const uint8_t* memorySource;  // null: read the source file
   FileHandle source, sink;
   uint8_t* memorySink;          // null: write the sink file
   int32_t sinkRoom;             // bytes the memory sink may still take
-  int32_t inputLeft, outputLeft;
-  uint32_t expandedLength;
-  int32_t readSize;
-  int32_t readPosition, endPosition;
-  int32_t writePosition, writeLimit;
-  int32_t byteTicks;
-  int32_t totalWritten;
-  int32_t totalRead;            // source bytes consumed by this call
-  int32_t blockOffset;          // source offset of the block being read
+  bool inputFramed, outputFramed;
+  // Input side.
+  int32_t inputLeft;            // source bytes this call may still read
+  int32_t readSize;             // bytes asked of the source per read
+  int32_t readPosition, endPosition;  // deliverable bytes of the input buffer
+  int32_t totalRead;            // source bytes read by this call
   int32_t badBlockOffset;       // -1, or where the bad block starts
   bool endOfInput, badBlock, lastBlockSeen;
-  StreamFailure failure;
-  uint8_t xorByte;
-  uint32_t inBits;              // bit reader: pending bits, left-aligned
+  // Output side.
+  uint32_t expandedLength;      // expanding: the body's length (0 after a bad block)
+  int32_t writePosition, writeLimit;
+  int32_t totalWritten;
+  // Bit reader and writer of the coders.
+  uint32_t inBits;              // pending bits, left-aligned
   int32_t inBitCount;
   int32_t padBytes;             // zero bytes the bit reader took past the end
-  uint16_t outBits;             // bit writer
-  uint8_t outBitCount;
+  uint32_t outBits;             // pending bits, left-aligned
+  int32_t outBitCount;
+  StreamFailure failure;
+  uint8_t xorByte;
+  // Progress hooks, kept across calls.
+  int32_t byteTicks;
   BytesWrittenHook onBytesWritten;
   TickHook onTick;
   void* hookContext;
-  uint8_t input[16384];
+  uint8_t input[FullBlockSize];
   uint8_t output[FullBlockSize];
 };
 
@@ -83,13 +94,17 @@ struct Codec {
   BlockStream stream;
   LzhufModel model;
   MatchTrees trees;
-  uint8_t window[RingSize + MaxMatch - 1];
+  // The ring, the mirror of its first MaxMatch - 1 bytes, and slack for
+  // comparing strings eight bytes at a time.
+  uint8_t window[RingSize + MaxMatch - 1 + 8];
 };
 
 // XORs each byte with the low 8 bits of value; nothing changes for 0.
 void XorBuffer(uint8_t* buffer, int32_t length, int value);
 
 // Installs the progress hooks; they stay until replaced. Either may be null.
+// OnBytesWritten gets every block's byte count; OnTick comes after every source
+// read, before every block write and once per 1024 bytes moved.
 void SetStreamHooks(Codec& codec, BytesWrittenHook onBytesWritten, TickHook onTick, void* context);
 
 // Chooses the endpoints of the next ExpandStream or CompressStream: a memory
@@ -99,12 +114,13 @@ void SetStreamEndpoints(Codec& codec, const uint8_t* memorySource, uint8_t* memo
 
 // Expands an RC block stream read from the source (at its current position,
 // at most inputLimit bytes) into the sink. 1 on success; 0 with the reason in
-// LastStreamFailure.
+// LastStreamFailure. Never writes more than the body's length, nor more than
+// a memory sink's capacity.
 int ExpandStream(Codec& codec, FileHandle source, FileHandle sink, int32_t inputLimit);
 
 // Compresses length source bytes, each XORed with xorByte first, into an RC
-// block stream written to the sink. Always 1; the sink's short writes show in
-// StreamTotalWritten.
+// block stream written to the sink. 1 on success; 0 when the source ended
+// early, the sink file fell short or the memory sink was too small.
 int CompressStream(Codec& codec, FileHandle source, FileHandle sink, int32_t length, uint8_t xorByte);
 
 // Bytes the sink accepted during the last call, block headers included.

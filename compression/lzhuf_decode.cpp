@@ -1,0 +1,251 @@
+// The adaptive Huffman model shared by both coders, the offset code, and the
+// LZHUF decoder. Symbols 0..255 are literal bytes, 256..313 matches of 3..60
+// bytes; a match's offset follows its symbol: a prefix code for the high 6
+// bits, then the low 6 bits as they are.
+#include "compression/codec_internal.h"
+#include "platform/bytes.h"
+
+namespace {
+
+// The offset code is canonical: codes in increasing order of the high part,
+// each the previous plus one, zeros appended when the length grows. So the
+// number of codes of each length describes it whole.
+constexpr OffsetCode MakeOffsetCode() {
+  constexpr uint8_t codesOfLength[9] = {0, 0, 0, 1, 3, 8, 12, 24, 16};
+  OffsetCode table{};
+  int32_t high = 0;
+  uint32_t code = 0;
+  for (int32_t length = 3; length <= 8; ++length) {
+    for (int32_t n = 0; n < codesOfLength[length]; ++n, ++high, ++code) {
+      const uint32_t prefix = code << (8 - length);
+      table.highLength[high] = uint8_t(length);
+      table.highCode[high] = uint8_t(prefix);
+      for (uint32_t rest = 0; rest < (1u << (8 - length)); ++rest) {
+        table.highByPrefix[prefix + rest] = uint8_t(high);
+        table.lengthByPrefix[prefix + rest] = uint8_t(length);
+      }
+    }
+    code <<= 1;
+  }
+  return table;
+}
+
+// The highest slot above from whose weight is below k, given that from's is.
+// Equal weights can form long runs (all leaves start at 1), so the run is
+// galloped over and then halved rather than walked.
+inline int32_t HighestSlotBelow(const uint16_t* weight, int32_t from, uint32_t k) {
+  int32_t below = from;  // weight < k
+  int32_t atLeast;       // weight >= k; the sentinel at NodeCount always is
+  int32_t step = 1;
+  for (;;) {
+    const int32_t probe = below + step;
+    if (probe >= NodeCount) {
+      atLeast = NodeCount;
+      break;
+    }
+    if (weight[probe] >= k) {
+      atLeast = probe;
+      break;
+    }
+    below = probe;
+    step <<= 1;
+  }
+  while (atLeast - below > 1) {
+    const int32_t middle = (below + atLeast) / 2;
+    if (weight[middle] < k) {
+      below = middle;
+    } else {
+      atLeast = middle;
+    }
+  }
+  return below;
+}
+
+// Pulls code bytes until more than 8 bits wait, as the format's reader does;
+// past the end of the body the bytes read as zero.
+inline void FillCodeBits(Codec& codec) {
+  BlockStream& stream = codec.stream;
+  while (stream.inBitCount <= 8) {
+    uint32_t byte = ReadStreamByte(codec);
+    if (byte == EndOfInput) {
+      byte = 0;
+      ++stream.padBytes;
+    }
+    stream.inBits |= byte << (24 - stream.inBitCount);
+    stream.inBitCount += 8;
+  }
+}
+
+// True when the decoder has used bits that lie past the body's last byte.
+inline bool UsedPadding(const BlockStream& stream) {
+  return stream.padBytes != 0 && 8 * stream.padBytes > stream.inBitCount;
+}
+
+}  // namespace
+
+constinit const OffsetCode offsetCode = MakeOffsetCode();
+
+void ResetModel(LzhufModel& model) {
+  for (int32_t s = 0; s < SymbolCount; ++s) {
+    model.weight[s] = 1;
+    model.child[s] = int16_t(NodeCount + s);
+    model.parent[NodeCount + s] = int16_t(s);
+  }
+  for (int32_t i = 0, j = SymbolCount; j < NodeCount; i += 2, ++j) {
+    model.weight[j] = uint16_t(model.weight[i] + model.weight[i + 1]);
+    model.child[j] = int16_t(i);
+    model.parent[i] = model.parent[i + 1] = int16_t(j);
+  }
+  model.weight[NodeCount] = 0xFFFF;
+  model.parent[RootNode] = 0;
+}
+
+void RebuildModel(LzhufModel& model) {
+  uint16_t* weight = model.weight;
+  int16_t* child = model.child;
+  // The leaves, halved, in their previous order (which is by weight).
+  for (int32_t i = 0, j = 0; i < NodeCount; ++i) {
+    if (child[i] >= NodeCount) {
+      weight[j] = uint16_t((weight[i] + 1) / 2);
+      child[j] = child[i];
+      ++j;
+    }
+  }
+  // Join the two lightest pending nodes; the new node goes after every node
+  // of equal weight.
+  for (int32_t i = 0, j = SymbolCount; j < NodeCount; i += 2, ++j) {
+    const uint16_t sum = uint16_t(weight[i] + weight[i + 1]);
+    int32_t k = j - 1;
+    while (sum < weight[k]) --k;
+    // Insert at k + 1, moving the rest up one slot (by carrying, which
+    // needs no memmove from a runtime library).
+    uint16_t carriedWeight = sum;
+    int16_t carriedChild = int16_t(i);
+    for (int32_t m = k + 1; m <= j; ++m) {
+      const uint16_t w = weight[m];
+      const int16_t c = child[m];
+      weight[m] = carriedWeight;
+      child[m] = carriedChild;
+      carriedWeight = w;
+      carriedChild = c;
+    }
+  }
+  for (int32_t i = 0; i < NodeCount; ++i) {
+    const int32_t k = child[i];
+    model.parent[k] = int16_t(i);
+    if (k < NodeCount) model.parent[k + 1] = int16_t(i);
+  }
+}
+
+void UpdateModel(LzhufModel& model, int32_t symbol) {
+  if (model.weight[RootNode] == WeightLimit) RebuildModel(model);
+  uint16_t* weight = model.weight;
+  int16_t* child = model.child;
+  int16_t* parent = model.parent;
+  int32_t c = parent[NodeCount + symbol];
+  do {
+    const uint32_t k = ++weight[c];
+    if (k > weight[c + 1]) {
+      // Keep the weights sorted: swap c with the last node still lighter.
+      const int32_t l = HighestSlotBelow(weight, c + 1, k);
+      weight[c] = weight[l];
+      weight[l] = uint16_t(k);
+      const int32_t i = child[c];
+      parent[i] = int16_t(l);
+      if (i < NodeCount) parent[i + 1] = int16_t(l);
+      const int32_t j = child[l];
+      child[l] = int16_t(i);
+      parent[j] = int16_t(c);
+      if (j < NodeCount) parent[j + 1] = int16_t(c);
+      child[c] = int16_t(j);
+      c = l;
+    }
+    c = parent[c];
+  } while (c != 0);
+}
+
+int32_t ReadCodeBit(Codec& codec) {
+  FillCodeBits(codec);
+  BlockStream& stream = codec.stream;
+  const int32_t bit = int32_t(stream.inBits >> 31);
+  stream.inBits <<= 1;
+  stream.inBitCount -= 1;
+  return bit;
+}
+
+int32_t ReadCodeByte(Codec& codec) {
+  FillCodeBits(codec);
+  BlockStream& stream = codec.stream;
+  const int32_t byte = int32_t(stream.inBits >> 24);
+  stream.inBits <<= 8;
+  stream.inBitCount -= 8;
+  return byte;
+}
+
+int32_t DecodeSymbol(Codec& codec) {
+  const int16_t* child = codec.model.child;
+  int32_t c = child[RootNode];
+  while (c < NodeCount) c = child[c + ReadCodeBit(codec)];
+  const int32_t symbol = c - NodeCount;
+  UpdateModel(codec.model, symbol);
+  return symbol;
+}
+
+int32_t DecodeMatchOffset(Codec& codec) {
+  // The first byte holds the high part's code and the first low bits.
+  uint32_t bits = uint32_t(ReadCodeByte(codec));
+  const int32_t high = offsetCode.highByPrefix[bits];
+  const int32_t length = offsetCode.lengthByPrefix[bits];
+  for (int32_t n = length - 2; n > 0; --n) bits = (bits << 1) + uint32_t(ReadCodeBit(codec));
+  return high * 64 + int32_t(bits & 63);
+}
+
+void DecodeBody(Codec& codec) {
+  BlockStream& stream = codec.stream;
+  const uint32_t length = ReadExpandedLength(codec);
+  if (length == 0) return;
+  ResetModel(codec.model);
+  uint8_t* window = codec.window;
+  FillBytes(window, ' ', WindowStart);
+  // A damaged body may refer to ring bytes not yet written; make them the
+  // same for every body.
+  FillBytes(window + WindowStart, 0, RingSize - WindowStart);
+  int32_t r = WindowStart;
+  uint32_t count = 0;
+  while (count < stream.expandedLength) {
+    const int32_t symbol = DecodeSymbol(codec);
+    int32_t from = 0;
+    if (symbol >= 256) from = r - DecodeMatchOffset(codec) - 1;
+    if (UsedPadding(stream)) {
+      SetStreamFailure(stream, StreamFailure::Truncated);
+      break;
+    }
+    if (symbol < 256) {
+      WriteStreamByte(codec, uint8_t(symbol));
+      window[r] = uint8_t(symbol);
+      r = (r + 1) & (RingSize - 1);
+      ++count;
+      continue;
+    }
+    // A damaged body's last match is cut at the length.
+    uint32_t n = uint32_t(symbol - 256 + MatchThreshold + 1);
+    if (n > length - count) n = length - count;
+    for (uint32_t k = 0; k < n; ++k) {
+      const uint8_t byte = window[(from + int32_t(k)) & (RingSize - 1)];
+      WriteStreamByte(codec, byte);
+      window[r] = byte;
+      r = (r + 1) & (RingSize - 1);
+    }
+    count += n;
+  }
+}
+
+int ExpandStream(Codec& codec, FileHandle source, FileHandle sink, int32_t inputLimit) {
+  BlockStream& stream = codec.stream;
+  BeginStream(codec, source, sink, true);
+  stream.inputLeft = inputLimit > 0 ? inputLimit : 0;
+  DecodeBody(codec);
+  WriteBlock(codec);
+  EndStream(codec);
+  return stream.failure == StreamFailure::None ? 1 : 0;
+}
