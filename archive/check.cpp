@@ -2,6 +2,17 @@
 // blocks are sound and what it expands to.
 #include "archive/internal.h"
 
+namespace {
+
+// Expansion only counts here; its output goes to the null device.
+#ifdef _WIN32
+constexpr char NullDevice[] = "NUL";
+#else
+constexpr char NullDevice[] = "/dev/null";
+#endif
+
+}  // namespace
+
 EntryCheck CheckEntry(Archive& archive, const uint8_t* record) {
   EntryCheck check{EntryProblem::None, -1, 0};
   if (RecordStorage(record) == StorageInline) {
@@ -20,14 +31,15 @@ EntryCheck CheckEntry(Archive& archive, const uint8_t* record) {
   if (RecordStorage(record) == StoragePlain) {
     check.expandedSize = stored;
   } else {
-    // Expanded into no sink at all: only the count of bytes matters here.
+    FileHandle discard = FileCreate(NullDevice);
     SetStreamEndpoints(archive.codec, nullptr, nullptr, 0);
-    int ok = ExpandStream(archive.codec, archive.reader.source, InvalidFile, stored);
+    int ok = ExpandStream(archive.codec, archive.reader.source, discard, stored);
+    FileClose(discard);
     check.expandedSize = StreamTotalWritten(archive.codec);
     if (!ok) {
-      bool truncated = LastStreamFailure(archive.codec) == StreamFailure::Truncated;
-      check.problem = truncated ? EntryProblem::Truncated : EntryProblem::BadBlock;
-      if (!truncated && BadBlockOffset(archive.codec) >= 0) check.badBlockOffset = offset + BadBlockOffset(archive.codec);
+      StreamFailure failure = LastStreamFailure(archive.codec);
+      check.problem = failure == StreamFailure::Truncated ? EntryProblem::Truncated : EntryProblem::BadBlock;
+      if (BadBlockOffset(archive.codec) >= 0) check.badBlockOffset = offset + BadBlockOffset(archive.codec);
       return check;
     }
   }
