@@ -2,3 +2,4 @@
 # build/win32. Each program checks one group of operations against the real
 # Win32 behaviour of the prefix.
 add_wine_test(system.paths system_paths_test)
+add_wine_test(system.activation system_activation_test)
