@@ -18,3 +18,8 @@ bootstrap:
 
 clean:
 	rm -rf $(BUILD)
+
+# make demo: builds everything, then installs and uninstalls the example screensaver under Wine.
+.PHONY: demo
+demo: build
+	scripts/demo $(BUILD)
