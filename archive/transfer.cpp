@@ -62,7 +62,8 @@ int TransferData(Archive& archive, TransferSource source, TransferSink sink, int
   }
   const uint8_t* memorySource = (flags & TransferMemorySource) ? source.memory : nullptr;
   uint8_t* memorySink = (flags & TransferMemoryDestination) ? sink.memory : nullptr;
-  if (((flags & TransferMemorySource) && !memorySource) || ((flags & TransferMemoryDestination) && !memorySink)) {
+  if (((flags & TransferMemorySource) && !memorySource && count > 0) ||
+      ((flags & TransferMemoryDestination) && !memorySink)) {
     count = 0;
     return 0;
   }
@@ -117,7 +118,7 @@ int StoreMemoryEntry(Archive& archive, const uint8_t* data, int32_t size, const 
   int32_t start = writer.AppendPosition;
   int32_t count = 0;
   int result = 0;
-  if (data && name && size >= 0) {
+  if ((data || size == 0) && name && size >= 0) {
     count = size;
     result = TransferData(archive, {InvalidFile, data}, ToFile(writer.target), count, flags | TransferMemorySource);
   }
