@@ -3,3 +3,4 @@
 # Win32 behaviour of the prefix.
 add_wine_test(system.paths system_paths_test)
 add_wine_test(system.activation system_activation_test)
+add_wine_test(system.restart system_restart_test)

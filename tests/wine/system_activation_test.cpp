@@ -10,8 +10,6 @@
 #include "tests/wine/system_support.h"
 
 namespace {
-const char* ProgramName = "system_activation_test.exe";
-
 std::wstring Widen(const std::string& text) {
   std::wstring wide;
   for (unsigned char c : text) wide += wchar_t(c);
@@ -323,36 +321,10 @@ int RunAsWindows98() {
   return CheckSummary("system_activation_test (as Windows 98)");
 }
 
-// Starts this program again as Windows 98; its exit status.
-DWORD RunChildAsWindows98() {
-  std::string appKey = std::string("Software\\Wine\\AppDefaults\\") + ProgramName;
-  HKEY key;
-  if (RegCreateKeyExA(HKEY_CURRENT_USER, appKey.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr) !=
-      ERROR_SUCCESS) {
-    return 99;
-  }
-  RegSetValueExA(key, "Version", 0, REG_SZ, reinterpret_cast<const BYTE*>("win98"), 6);
-  RegCloseKey(key);
-  char self[MAX_PATH];
-  GetModuleFileNameA(nullptr, self, MAX_PATH);
-  std::string line = std::string("\"") + self + "\" win98";
-  STARTUPINFOA startup = {};
-  startup.cb = sizeof startup;
-  PROCESS_INFORMATION process = {};
-  DWORD status = 98;
-  if (CreateProcessA(nullptr, &line[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process)) {
-    WaitForSingleObject(process.hProcess, 60000);
-    GetExitCodeProcess(process.hProcess, &status);
-    CloseHandle(process.hProcess);
-    CloseHandle(process.hThread);
-  }
-  RegDeleteKeyA(HKEY_CURRENT_USER, appKey.c_str());
-  return status;
-}
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc > 1 && std::strcmp(argv[1], "win98") == 0) return RunAsWindows98();
+  if (IsWindows98Child(argc, argv)) return RunAsWindows98();
 
   const std::string systemIni = RealWindowsDirectory() + "\\system.ini";
   std::string savedIni;
@@ -363,8 +335,7 @@ int main(int argc, char** argv) {
   CheckWideActivation();
   CheckWidenPath();
   CheckUninstallEntry();
-  std::fflush(stdout);
-  CHECK_EQ(RunChildAsWindows98(), 0);
+  CHECK_EQ(RunSelfAsWindows98(), 0);
 
   WritePrivateProfileStringW(nullptr, nullptr, nullptr, L"system.ini");  // flush Wine's cached copy
   if (hadIni) WriteWholeFile(systemIni, savedIni);

@@ -27,7 +27,8 @@
 // lifetime of the object, e.g. to make GetWindowsDirectoryA fail.
 class ImportHook {
  public:
-  ImportHook(const char* module, const char* function, void* replacement) {
+  ImportHook(const char* module, const char* function, void* replacement, bool enabled = true) {
+    if (!enabled) return;
     auto* base = reinterpret_cast<uint8_t*>(GetModuleHandleA(nullptr));
     auto* nt = reinterpret_cast<IMAGE_NT_HEADERS*>(base + reinterpret_cast<IMAGE_DOS_HEADER*>(base)->e_lfanew);
     const IMAGE_DATA_DIRECTORY& imports = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
@@ -146,3 +147,63 @@ inline void StopHelper(HANDLE process) {
   WaitForSingleObject(process, 3000);
   CloseHandle(process);
 }
+
+// Registers extension (".lvtest") as typeName whose shell\Open\Command
+// default value is command, stored with the given type (REG_SZ or
+// REG_EXPAND_SZ).
+inline bool RegisterFileType(const char* extension, const char* typeName, const char* command, DWORD type = REG_SZ) {
+  HKEY key;
+  if (RegCreateKeyExA(HKEY_CLASSES_ROOT, extension, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr)) return false;
+  RegSetValueExA(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(typeName), DWORD(std::strlen(typeName) + 1));
+  RegCloseKey(key);
+  std::string commandKey = std::string(typeName) + "\\shell\\Open\\Command";
+  if (RegCreateKeyExA(HKEY_CLASSES_ROOT, commandKey.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr)) {
+    return false;
+  }
+  RegSetValueExA(key, nullptr, 0, type, reinterpret_cast<const BYTE*>(command), DWORD(std::strlen(command) + 1));
+  RegCloseKey(key);
+  return true;
+}
+
+inline void RemoveFileType(const char* extension, const char* typeName) {
+  RegDeleteKeyA(HKEY_CLASSES_ROOT, extension);
+  std::string base = typeName;
+  RegDeleteKeyA(HKEY_CLASSES_ROOT, (base + "\\shell\\Open\\Command").c_str());
+  RegDeleteKeyA(HKEY_CLASSES_ROOT, (base + "\\shell\\Open").c_str());
+  RegDeleteKeyA(HKEY_CLASSES_ROOT, (base + "\\shell").c_str());
+  RegDeleteKeyA(HKEY_CLASSES_ROOT, base.c_str());
+}
+
+// Starts this program again with the argument "win98", Wine told (through
+// its per-program AppDefaults) to report Windows 98 to it; returns the
+// child's exit status (98/99 when it could not be started).
+inline DWORD RunSelfAsWindows98() {
+  char self[MAX_PATH];
+  GetModuleFileNameA(nullptr, self, MAX_PATH);
+  std::string name = self;
+  name = name.substr(name.rfind('\\') + 1);
+  std::string appKey = "Software\\Wine\\AppDefaults\\" + name;
+  HKEY key;
+  if (RegCreateKeyExA(HKEY_CURRENT_USER, appKey.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr) !=
+      ERROR_SUCCESS) {
+    return 99;
+  }
+  RegSetValueExA(key, "Version", 0, REG_SZ, reinterpret_cast<const BYTE*>("win98"), 6);
+  RegCloseKey(key);
+  std::fflush(stdout);
+  std::string line = std::string("\"") + self + "\" win98";
+  STARTUPINFOA startup = {};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process = {};
+  DWORD status = 98;
+  if (CreateProcessA(nullptr, &line[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process)) {
+    WaitForSingleObject(process.hProcess, 60000);
+    GetExitCodeProcess(process.hProcess, &status);
+    CloseHandle(process.hProcess);
+    CloseHandle(process.hThread);
+  }
+  RegDeleteKeyA(HKEY_CURRENT_USER, appKey.c_str());
+  return status;
+}
+
+inline bool IsWindows98Child(int argc, char** argv) { return argc > 1 && std::strcmp(argv[1], "win98") == 0; }
