@@ -4,3 +4,4 @@
 add_wine_test(system.paths system_paths_test)
 add_wine_test(system.activation system_activation_test)
 add_wine_test(system.restart system_restart_test)
+add_wine_test(system.actions system_actions_test)
