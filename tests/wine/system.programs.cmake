@@ -4,7 +4,7 @@ foreach(helper lv_record lv_windows)
   target_link_options(${helper} PRIVATE -static -mwindows)
 endforeach()
 
-foreach(name paths activation restart actions)
+foreach(name paths activation restart actions windows)
   add_executable(system_${name}_test ${CMAKE_CURRENT_LIST_DIR}/system_${name}_test.cpp ${CMAKE_SOURCE_DIR}/installer/run_state.cpp)
   target_link_libraries(system_${name}_test PRIVATE lv_system)
   target_include_directories(system_${name}_test PRIVATE ${CMAKE_SOURCE_DIR})

@@ -9,7 +9,8 @@
 //     "LV Target" (normal), then above it "LV Minimised", "LV Hidden" (never
 //     shown), an untitled window and "LV Topmost" (always on top).
 //   lv_windows deep N
-//     "LV Deep Target" (normal) with N hidden windows "LV Filler" above it.
+//     "LV Deep Target" (normal) with N hidden windows "LV Filler" above it,
+//     and "LV Decoy" (always on top, so it takes the foreground).
 // Sending WM_CLOSE to a window closes it; the program ends when its first
 // window is closed or a WM_QUIT arrives.
 #include <windows.h>
@@ -78,6 +79,7 @@ int main(int argc, char** argv) {
   } else if (std::strcmp(argv[1], "deep") == 0 && argc >= 3) {
     Make("LV Deep Target", normal, 0, nullptr, 40);
     for (int i = std::atoi(argv[2]); i > 0; --i) Make("LV Filler", WS_OVERLAPPEDWINDOW, 0, nullptr, 80);
+    Make("LV Decoy", normal, WS_EX_TOPMOST, nullptr, 200);
   } else {
     return 2;
   }
