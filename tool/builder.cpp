@@ -220,7 +220,9 @@ BuildResult BuildInstaller(const BuildOptions& options) {
       case EntryKind::File: {
         Prepared p = preparer.Take(i, progress);
         grow(int64_t(p.stored.size()));
-        check(StorePreparedEntry(*archive, e.name.c_str(), p.stored.data(), int32_t(p.stored.size()), p.original,
+        static const uint8_t nothing = 0;  // an empty entry still needs a pointer
+        const uint8_t* stored = p.stored.empty() ? &nothing : p.stored.data();
+        check(StorePreparedEntry(*archive, e.name.c_str(), stored, int32_t(p.stored.size()), p.original,
                                  p.storage, p.xorByte, e.marker),
               "write error in entry " + e.name);
         written.insert(folded(e.name));

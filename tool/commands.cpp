@@ -181,11 +181,11 @@ int ExpandCommand(const fs::path& in, const fs::path& out) {
 int ListCommand(const fs::path& file, bool json) {
   OpenedArchive a(file);
   if (json) {
-    auto list = nlohmann::json::array();
+    auto list = nlohmann::ordered_json::array();
     for (int32_t i = 0; i < a.count(); ++i) {
       const uint8_t* r = a.record(i);
       bool isInline = RecordStorage(r) == StorageInline;
-      nlohmann::json e;
+      nlohmann::ordered_json e;
       e["index"] = i;
       e["name"] = BytesAsCodePoints(NameOf(r));
       e["storage"] = StorageName(RecordStorage(r));
@@ -309,9 +309,9 @@ int InfoCommand(const fs::path& file, bool json) {
     for (auto& [key, value] : fields) {
       std::string shown;
       if (value.is_string())
-        shown = "\"" + Printable(value.get<std::string>()) + "\"";
+        shown = fmt::format("\"{}\"", Printable(value.get<std::string>()));
       else if (value.is_array())
-        for (auto& v : value) shown += (shown.empty() ? "" : " ") + v.dump();
+        for (auto& v : value) shown += fmt::format("{}{}", shown.empty() ? "" : " ", v.dump());
       else
         shown = value.dump();
       fmt::print("  {:<25} {}\n", key, shown);

@@ -443,7 +443,7 @@ void ReadEntries(Reader& r, const toml::table& root, int32_t action) {
 Manifest LoadManifest(const fs::path& path) {
   Manifest m;
   m.path = path;
-  m.directory = path.parent_path().empty() ? fs::path(".") : path.parent_path();
+  m.directory = path.parent_path();
   m.installInfo.assign(InstallInfoSize, 0);
   InputFileSize(path);  // a clear message for a missing manifest
 
