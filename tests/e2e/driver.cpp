@@ -19,7 +19,9 @@
 //   display-properties  open a window titled "Display Properties" (kept open,
 //                     WM_QUIT is reported and ignored) for the rest of the run
 //   reg:ROOT\KEY:NAME print a string value (NAME empty: the default value)
-//   regset:ROOT\KEY:NAME=DATA, regsetx:... (REG_EXPAND_SZ), regdel:ROOT\KEY
+//   regset:ROOT\KEY:NAME=DATA, regsetx:... (REG_EXPAND_SZ), regdel:ROOT\KEY (the
+//                     key and all below it), regdelv:ROOT\KEY:NAME (one value)
+//   short:PATH        print the 8.3 form of a path
 //   sleep:MS
 // The run ends with status 1 after the first step that could not be done.
 #include <windows.h>
@@ -171,6 +173,15 @@ bool WaitClosed(HWND window, DWORD timeoutMs) {
   return false;
 }
 
+bool WaitDestroyed(HWND window, DWORD timeoutMs) {
+  DWORD start = GetTickCount();
+  while (GetTickCount() - start < timeoutMs) {
+    if (!IsWindow(window)) return true;
+    Sleep(25);
+  }
+  return false;
+}
+
 // One line: kind, caption, text, buttons from left to right, icon shown or not.
 void DescribeBox(HWND box) {
   bool question = GetDlgItem(box, QuestionTextId) && !GetWindow(box, GW_OWNER);
@@ -248,12 +259,25 @@ bool StepAnswer() {
   }
   DWORD_PTR result = 0;
   SendMessageTimeoutA(g.mainWindow, MsgAnswerBox, 0, 0, SMTO_ABORTIFHUNG, 5000, &result);
-  if (g.currentBox && !WaitClosed(g.currentBox, 5000)) {
+  if (!g.currentBox) {
+    Say("answered");
+    return true;
+  }
+  if (!WaitClosed(g.currentBox, 5000)) {
     Say("answer: box still open");
     return false;
   }
-  Say("answered");
-  return true;
+  // An ended box is hidden at once but destroyed only when its modal loop
+  // takes its next message; a loop left without one keeps the installer
+  // waiting for input that may never come. Say so, then wake it.
+  if (WaitDestroyed(g.currentBox, 2000)) {
+    Say("answered");
+    return true;
+  }
+  PostMessageA(g.currentBox, WM_NULL, 0, 0);
+  bool woke = WaitDestroyed(g.currentBox, 3000);
+  Say(woke ? "answered; the box's loop had to be woken" : "answer: box hidden but never destroyed");
+  return woke;
 }
 
 bool StepPress(const std::string& label) {
@@ -513,6 +537,21 @@ bool StepRegDelete(const std::string& arg) {
   return true;
 }
 
+bool StepRegDeleteValue(const std::string& arg) {
+  HKEY root, key;
+  std::string keyName, valueName;
+  if (!SplitValue(arg, root, keyName, valueName)) {
+    Say("regdelv %s: bad argument", arg.c_str());
+    return false;
+  }
+  if (RegOpenKeyExA(root, keyName.c_str(), 0, KEY_SET_VALUE, &key) == ERROR_SUCCESS) {
+    RegDeleteValueA(key, valueName.c_str());
+    RegCloseKey(key);
+  }
+  Say("regdelv %s", arg.c_str());
+  return true;
+}
+
 bool RunStep(const std::string& step) {
   auto arg = [&](const char* prefix) -> const char* {
     size_t n = std::strlen(prefix);
@@ -537,6 +576,13 @@ bool RunStep(const std::string& step) {
   if ((a = arg("regset:"))) return StepRegSet(a, REG_SZ);
   if ((a = arg("regsetx:"))) return StepRegSet(a, REG_EXPAND_SZ);
   if ((a = arg("regdel:"))) return StepRegDelete(a);
+  if ((a = arg("regdelv:"))) return StepRegDeleteValue(a);
+  if ((a = arg("short:"))) {
+    char path[MAX_PATH] = "";
+    DWORD n = GetShortPathNameA(a, path, sizeof path);
+    Say(n ? "short %s" : "short none", path);
+    return n != 0;
+  }
   if ((a = arg("sleep:"))) {
     Sleep(DWORD(std::atoi(a)));
     return true;

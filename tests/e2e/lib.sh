@@ -165,7 +165,10 @@ reset_prefix() {
   shift
   rm -f "$WINDIR/$name.scr"
   sed -i '/^SCRNSAVE\.EXE=/Id' "$WINDIR/system.ini"
-  driver_now "regdel:$UNINSTALL_KEY\\$name.scr" "regset:$SCREENSAVE_ACTIVE=0" "regdel:$APP_DEFAULTS" "$@"
+  # Unmanaged windows get their caption bars drawn by Wine itself: without a
+  # window manager on the Xvfb display the screenshots would lack them.
+  driver_now "regdel:$UNINSTALL_KEY\\$name.scr" "regset:$SCREENSAVE_ACTIVE=0" "regdel:$APP_DEFAULTS" \
+    "regset:$APP_DEFAULTS\\X11 Driver:Managed=N" "$@"
 }
 
 served=" "
@@ -200,12 +203,23 @@ screenshot() {
 
 # run_installer "ARGS" STEP...: starts the driver with the steps, then the
 # installer (from $WORK, with ARGS); takes the screenshots the driver asks for;
-# waits for both, killing them when they hang. Sets INSTALLER_STATUS.
+# waits for both, killing them when they hang. Sets INSTALLER_STATUS. The step
+# query:NAME stands for the queries of NAME's uninstall entry and the switch.
 run_installer() {
-  local args=$1
+  local args=$1 step steps=()
   shift
+  for step in "$@"; do
+    case "$step" in
+    query:*)
+      local name=${step#query:}
+      steps+=("reg:$UNINSTALL_KEY\\$name.scr:DisplayName" "reg:$UNINSTALL_KEY\\$name.scr:UninstallString"
+        "reg:$SCREENSAVE_ACTIVE")
+      ;;
+    *) steps+=("$step") ;;
+    esac
+  done
   : >"$WORK/driver.out"
-  "$HARNESS" "$BUILD" run "$DRIVER" --sync "$(winpath "$WORK")" "$@" >"$WORK/driver.out" 2>"$WORK/driver.err" &
+  "$HARNESS" "$BUILD" run "$DRIVER" --sync "$(winpath "$WORK")" "${steps[@]}" >"$WORK/driver.out" 2>"$WORK/driver.err" &
   local driver=$!
   # A window the installer must find has to exist before it starts.
   if [ "$1" = display-properties ]; then
@@ -242,11 +256,12 @@ system_ini_saver() {
   sed -n '/^\[boot\]/I,/^\[/{s/^SCRNSAVE\.EXE=//Ip}' "$WINDIR/system.ini" | tr -d '\r'
 }
 
-# The steps that make the driver report the uninstall entry and the switch.
-query_steps() {
-  echo "reg:$UNINSTALL_KEY\\$1.scr:DisplayName"
-  echo "reg:$UNINSTALL_KEY\\$1.scr:UninstallString"
-  echo "reg:$SCREENSAVE_ACTIVE"
+# The values are written without their terminating NUL; the registry (NT, and
+# Wine with it) adds the NUL that follows the text, hence one byte more.
+expect_uninstall_entry() {
+  local name=$1 display=$2 uninstall="C:\\windows\\$1.scr -U"
+  expect_line "reg $UNINSTALL_KEY\\$name.scr:DisplayName type=1 size=$((${#display} + 1)) \"$display\""
+  expect_line "reg $UNINSTALL_KEY\\$name.scr:UninstallString type=1 size=$((${#uninstall} + 1)) \"${uninstall//\\/\\\\}\""
 }
 
 # expect_installed NAME DISPLAYNAME [active|inactive]
@@ -256,9 +271,7 @@ expect_installed() {
   check "$name.scr installed" test -f "$file"
   check "installed file starts with the screensaver program" cmp -s -n "$(stat -c %s "$WORK/saver.scr")" "$WORK/saver.scr" "$file"
   check "installed file verifies" "$TOOL" verify "$file"
-  local uninstall="C:\\windows\\$name.scr -U"
-  expect_line "reg $UNINSTALL_KEY\\$name.scr:DisplayName type=1 size=${#display} \"$display\""
-  expect_line "reg $UNINSTALL_KEY\\$name.scr:UninstallString type=1 size=${#uninstall} \"${uninstall//\\/\\\\}\""
+  expect_uninstall_entry "$name" "$display"
   if [ "$state" = active ]; then
     check_eq "system.ini [boot] SCRNSAVE.EXE" "C:\\windows\\$name.scr" "$(system_ini_saver)"
     expect_line "reg $SCREENSAVE_ACTIVE type=1 size=2 \"1\""
@@ -279,13 +292,13 @@ expect_not_installed() {
 # --- The installed archive ---
 
 # entries FILE: one line per directory entry, in directory order:
-# NAME STORAGE XOR OFFSET STORED ORIGINAL
+# NAME STORAGE XOR OFFSET STORED ORIGINAL, STORAGE 0 plain, 1 compressed, 255 inline.
 entries() {
   "$TOOL" list "$1" --json | python3 -c '
 import json, sys
-d = json.load(sys.stdin)
-for e in d["entries"] if isinstance(d, dict) else d:
-    print(e["name"], e["storage"], e["xor"], e["offset"], e["stored_size"], e["original_size"])
+codes = {"plain": 0, "lzhuf": 1, "inline": 255}
+for e in json.load(sys.stdin):
+    print(e["name"], codes[e["storage"]], e["xor"], e["offset"], e["stored"], e["original"])
 '
 }
 
