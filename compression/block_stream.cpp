@@ -191,8 +191,8 @@ bool ValidateBlock(Codec& codec, int32_t got) {
     if (valid) {
       const int32_t length = GetLe16(block + 4);
       // Block 1 is exactly the header and the 4 length bytes.
-      const bool lengthFits = stream.readSize == FirstBlockSize ? length == FirstBlockSize
-                                                                : length >= BlockHeaderSize && length <= got;
+      const bool lengthFits = length >= BlockHeaderSize && length <= got &&
+                              (stream.readSize != FirstBlockSize || length == FirstBlockSize);
       valid = lengthFits &&
               BlockChecksum(block + BlockHeaderSize, length - BlockHeaderSize) == GetLe16(block + 2);
     }
