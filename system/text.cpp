@@ -2,6 +2,12 @@
 
 #include "platform/bytes.h"
 
+const char RenameHeader[] = "[Rename]\r\n";
+
+namespace {
+constexpr char FallbackWindowsDirectory[] = "c:\\winnt";
+}  // namespace
+
 int32_t FindTextNoCase(const char* text, const char* pattern) {
   int32_t n = TextLength(text);
   int32_t m = TextLength(pattern);
@@ -13,9 +19,11 @@ int32_t FindTextNoCase(const char* text, const char* pattern) {
   return 0;
 }
 
-static bool IsNameCharacter(uint8_t c) {
+namespace {
+bool IsNameCharacter(uint8_t c) {
   return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_';
 }
+}  // namespace
 
 bool IsShortFileName(const char* name) {
   int32_t budget = 8;

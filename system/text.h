@@ -6,8 +6,7 @@
 
 inline constexpr int32_t PathCapacity = 260;     // the shared Windows-directory path buffer
 inline constexpr int32_t PathSuffixRoom = 3;     // callers append " /s" in place
-inline constexpr char FallbackWindowsDirectory[] = "c:\\winnt";
-inline constexpr char RenameHeader[] = "[Rename]\r\n";
+extern const char RenameHeader[];  // "[Rename]\r\n"
 inline constexpr int32_t RenameHeaderLength = 10;
 inline constexpr int32_t RenameLineCapacity = 1024;
 
