@@ -70,12 +70,16 @@ void SetInfoInt(uint8_t* installInfo, int32_t at, int32_t value);
 void ResetInstallerTexts(InstallerTexts& texts);
 
 // Reads "INFO" from the archive at path (null: the running program) into the
-// 5640-byte installInfo record and fills the table; leaves the table as it
-// was when the record cannot be read. Texts longer than their slot are cut.
+// 5640-byte installInfo record (a shorter record leaves the rest zero) and
+// fills the table; leaves the table as it was when the record cannot be read.
+// Texts longer than their slot are cut (63 characters, labels 31); SaverName
+// is cut to 59 so that ".scr" always fits. The command comes from the text
+// block at offset 0, deciphered into pool.
 void LoadInstallerSettings(Archive& archive, const char* path, uint8_t* installInfo, InstallerTexts& texts,
                            TextPool& pool);
 // Sum of EntryProgressSize over the entries the progress bar counts; 0 when
 // the archive does not open.
 int32_t ComputeProgressTotal(Archive& archive, const char* path);
-// Original size of a compressed entry, else 0.
+// Original size of a compressed entry, else 0 (also for a missing entry or a
+// negative size). The total is capped at the largest int32_t.
 int32_t EntryProgressSize(const Archive& archive, const char* name);
