@@ -43,9 +43,15 @@ env)
   d=$(display_of); [ -n "$d" ] && echo "export DISPLAY=:$d"
   ;;
 cleanup)
+  # Kill the prefix's server and so every Wine process of it, then wait until
+  # they are really gone, so that a test run leaves nothing behind.
   wineserver -k >/dev/null 2>&1
+  timeout 30 wineserver -w >/dev/null 2>&1
   if [ -f "$state/xvfb.pid" ]; then
-    kill "$(cat "$state/xvfb.pid")" 2>/dev/null
+    pid=$(cat "$state/xvfb.pid")
+    kill "$pid" 2>/dev/null
+    for _ in $(seq 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
+    kill -9 "$pid" 2>/dev/null
     rm -f "$state/xvfb.pid" "$state/display"
   fi
   ;;
