@@ -13,6 +13,8 @@ struct ActivationState {
 };
 ActivationState s_activation;
 
+static_assert(sizeof(OSVERSIONINFOA) == 148, "the version record GetVersionExA expects");
+
 constexpr uint8_t SpecialByte = 166;
 constexpr WCHAR SpecialWide = 0x258C;
 }  // namespace

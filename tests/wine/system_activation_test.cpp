@@ -175,6 +175,24 @@ void CheckWideActivation() {
     CHECK(ScreenSavingOn());
   }
 
+  // Kept as UTF-16 (a system.ini that starts with a byte-order mark), the
+  // file holds the very units written, and reading back tells them apart.
+  {
+    const std::string systemIni = windows + "\\system.ini";
+    std::string ansi;
+    CHECK(ReadWholeFile(systemIni, ansi));
+    WritePrivateProfileStringW(nullptr, nullptr, nullptr, L"system.ini");  // drop Wine's cached copy
+    std::wstring wide = L"\xFEFF" + Widen(ansi);
+    CHECK(WriteWholeFile(systemIni, std::string(reinterpret_cast<const char*>(wide.data()), wide.size() * 2)));
+    for (const Case& c : cases) {
+      SetWidenSpecialChar(c.widenSpecialChar);
+      ActivateScreensaver(c.fileName);
+      CHECK(ReadBootEntryW() == Widen(windows + "\\lv") + c.special + L"saver.scr");
+    }
+    WritePrivateProfileStringW(nullptr, nullptr, nullptr, L"system.ini");
+    CHECK(WriteWholeFile(systemIni, ansi));
+  }
+
   // An 8.3 name as it is; a long name of an existing file by its short name.
   SetWidenSpecialChar(0);
   ActivateScreensaver("LVSAVER.SCR");
@@ -200,6 +218,10 @@ void CheckWideActivation() {
     ActivateScreensaver("lv_exactly_14.");  // 255 characters fit
     CHECK(ReadBootEntryW() == Widen(longDirectory + "\\lv_exactly_14."));
   }
+  // A name that does not fit the path buffer at all writes nothing either.
+  ActivateScreensaver("LVSAVER.SCR");
+  ActivateScreensaver(std::string(300, 'n').c_str());
+  CHECK(ReadBootEntryW() == Widen(windows + "\\LVSAVER.SCR"));
 }
 
 void CheckWidenPath() {
