@@ -21,22 +21,23 @@ static bool Contains(const char* text, char c) {
   return false;
 }
 
+// Three lower-case letters packed into one number, for quick comparison.
+static constexpr uint32_t Letters(const char* text) {
+  return uint32_t(uint8_t(text[0])) << 16 | uint32_t(uint8_t(text[1])) << 8 | uint8_t(text[2]);
+}
+
 static bool IsDeviceName(const char* name) {
-  // Windows opens these devices whatever extension follows the base name.
-  char base[8];
+  // Windows opens these devices whatever extension follows the base name,
+  // and blanks at the end of the base name do not count.
   int32_t n = 0;
-  while (name[n] && name[n] != '.' && n < 7) {
-    base[n] = AsciiLower(name[n]);
-    ++n;
-  }
-  while (n && base[n - 1] == ' ') --n;
-  base[n] = 0;
-  if (n == 3) return EqualText(base, "con") || EqualText(base, "prn") || EqualText(base, "aux") || EqualText(base, "nul");
-  if (n == 4 && base[3] >= '1' && base[3] <= '9') {
-    base[3] = 0;
-    return EqualText(base, "com") || EqualText(base, "lpt");
-  }
-  return false;
+  while (name[n] && name[n] != '.') ++n;
+  while (n && name[n - 1] == ' ') --n;
+  if (n < 3 || n > 4) return false;
+  char lower[3] = {AsciiLower(name[0]), AsciiLower(name[1]), AsciiLower(name[2])};
+  uint32_t letters = Letters(lower);
+  if (n == 4) return name[3] >= '1' && name[3] <= '9' && (letters == Letters("com") || letters == Letters("lpt"));
+  return letters == Letters("con") || letters == Letters("prn") || letters == Letters("aux") ||
+         letters == Letters("nul");
 }
 
 bool IsPlainFileName(const char* name) {

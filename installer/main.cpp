@@ -20,6 +20,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR arguments, int) {
   g_run.InstallSucceeded = false;
   ResetInstallerTexts(g_texts);
   ResetArchive(g_archive);
+  ResetBoxState();
+  ResetProgressState();
 
   WNDCLASSEXA windowClass = {};
   windowClass.cbSize = sizeof windowClass;

@@ -3,7 +3,12 @@
 #include "installer/run_state.h"
 #include "platform/bytes.h"
 
-BoxState g_boxes = {NoAnswer, 0, nullptr, nullptr};
+BoxState g_boxes;
+
+void ResetBoxState() {
+  g_boxes = BoxState{};
+  g_boxes.PendingAnswer = NoAnswer;
+}
 
 int BoxIcon() {
   // The resources carry only icon 200; a box in icon mode 2 would otherwise
@@ -123,6 +128,9 @@ static BOOL CALLBACK AnswerOwnedBox(HWND window, LPARAM found) {
   DropOneMessage();
   SendMessageA(window, WM_COMMAND, IDNO, 0);
   DropOneMessage();
+  // An ended box goes away only when its modal loop takes its next message,
+  // and the drops above may have taken the one that would have woken it.
+  PostMessageA(window, WM_NULL, 0, 0);
   *reinterpret_cast<int*>(found) = 1;
   return TRUE;
 }

@@ -18,6 +18,9 @@ struct BoxState {
   HWND ProgressDialog;   // dialog 1010 while it is open
 };
 extern BoxState g_boxes;
+// No box open, icon mode 0, no dialogs. Set at start-up rather than as an
+// initialiser: the program then carries no initialised data section.
+void ResetBoxState();
 
 // Shows a message box owned by the main window; returns the button that ended it.
 int ShowBox(const char* text, const char* caption, UINT style);

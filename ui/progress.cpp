@@ -6,7 +6,12 @@
 #include "installer/run_state.h"
 #include "ui/boxes.h"
 
-ProgressState g_progress = {true, 0, 0};
+ProgressState g_progress;
+
+void ResetProgressState() {
+  g_progress = ProgressState{};
+  g_progress.StartPending = true;
+}
 
 void RunProgressDialog() {
   // COMCTL32 is loaded at run time so that the program imports only the

@@ -19,6 +19,8 @@ struct ProgressState {
   int32_t TickCount;          // calls of OnTick; the pump may set it back
 };
 extern ProgressState g_progress;
+// The installation not yet started, nothing counted. Set at start-up.
+void ResetProgressState();
 
 // Loads the progress bar class and runs dialog 1010; returns when it has ended.
 void RunProgressDialog();
