@@ -139,7 +139,11 @@ void CheckFocusAnotherWindow() {
   HWND decoy = WaitForWindow("LV Decoy");
   CHECK(target && decoy);
   Sleep(200);
-  while (ZPosition(target) > 64) SendMessageA(FindWindowA(nullptr, "LV Filler"), WM_CLOSE, 0, 0);
+  while (ZPosition(target) > 64) {
+    HWND filler = FindWindowA(nullptr, "LV Filler");
+    if (!filler) break;  // other programs' windows crowd the top
+    SendMessageA(filler, WM_CLOSE, 0, 0);
+  }
   CHECK_EQ(ZPosition(target), 64);
   HWND before = GetForegroundWindow();
   CHECK(before != target);
