@@ -64,7 +64,12 @@ void WINAPI RecordSleep(DWORD ms) {
   ++g_sleeps;
 }
 
-enum class Fault { None, NoWindowsDirectory, WindowsDirectoryTooLong, MappingFails, ViewFails, FileLocked };
+DWORD WINAPI HugeFileSize(HANDLE, LPDWORD high) {
+  if (high) *high = 0;
+  return 0x7FFFFFF8;  // the file plus a header and a line would pass 2 GiB
+}
+
+enum class Fault { None, NoWindowsDirectory, WindowsDirectoryTooLong, MappingFails, ViewFails, FileLocked, HugeFile };
 
 struct RestartCase {
   const char* what;
@@ -105,6 +110,7 @@ void CheckRestartCase(const RestartCase& c, const std::string& doc) {
     ImportHook mapping("kernel32.dll", "CreateFileMappingA", reinterpret_cast<void*>(&MappingFails),
                        c.fault == Fault::MappingFails);
     ImportHook view("kernel32.dll", "MapViewOfFile", reinterpret_cast<void*>(&ViewFails), c.fault == Fault::ViewFails);
+    ImportHook size("kernel32.dll", "GetFileSize", reinterpret_cast<void*>(&HugeFileSize), c.fault == Fault::HugeFile);
     HANDLE lock = INVALID_HANDLE_VALUE;
     if (c.fault == Fault::FileLocked) {
       lock = CreateFileA(restartFile.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
@@ -143,6 +149,7 @@ void CheckRestartFile(const std::string& doc) {
       {"mapping fails: old size kept", "[Rename]\r\nx=y\r\n", Fault::MappingFails, false, 0, "="},
       {"mapping fails on a new file: none left behind", nullptr, Fault::MappingFails, false, 0, nullptr},
       {"view fails: old size kept", "[Rename]\r\nx=y\r\n", Fault::ViewFails, false, 0, "="},
+      {"a file too big for the sizes: left alone", "[Rename]\r\nx=y\r\n", Fault::HugeFile, false, 0, "="},
   };
   for (const RestartCase& c : cases) CheckRestartCase(c, doc);
   // The case for the windows directory must not have written elsewhere.
