@@ -254,11 +254,13 @@ BuildResult BuildInstaller(const BuildOptions& options) {
   if (ec || !readable || result.size != expected) throw ToolError(fmt::format("{}: write error", shown));
 
   // The installer copies patch ranges out of its own file.
-  for (const PatchRange& range : manifest.patches)
+  for (size_t i = 0; i < manifest.patches.size(); ++i) {
+    const PatchRange& range = manifest.patches[i];
     if (int64_t(range.source) + range.length > result.size)
-      throw ToolError(ManifestMessage(manifest, range.line, "installer.patch",
+      throw ToolError(ManifestMessage(manifest, range.line, fmt::format("installer.patch[{}].source", i + 1),
                                       fmt::format("bytes {}..{} lie beyond the installer's {} bytes", range.source,
                                                   int64_t(range.source) + range.length, result.size)));
+  }
 
   output.Commit();
   result.entries = count;

@@ -299,6 +299,45 @@ TEST_F(InstallerCommandTest, StubComesFromTheCommandLineTheManifestOrTheTool) {
   EXPECT_EQ(ReadFile(dir / "Aurora-setup.exe")[2], 1);
 }
 
+TEST_F(InstallerCommandTest, FailedBuildsLeaveNoOutput) {
+  const auto before = Listing(dir);
+  std::string manifest = AuroraManifest;
+  auto replaced = [&](const std::string& from, const std::string& to) {
+    std::string text = manifest;
+    text.replace(text.find(from), from.size(), to);
+    return text;
+  };
+  struct Case {
+    const char* what;
+    std::string manifest;
+    const char* fragment;
+  };
+  const Case cases[] = {
+      {"an entry file missing", replaced("file = \"zett.bin\"", "file = \"gone.bin\""),
+       "aurora.toml:37: entry.ZETT.file: cannot use the file: "},
+      // The installer reads its patch ranges out of its own file.
+      {"a patch range beyond the installer", replaced("source = 16", "source = 2000000"),
+       "aurora.toml:15: installer.patch[1].source: bytes 2000000..2000064 lie beyond the installer's "},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    WriteText(dir / "aurora.toml", c.manifest);
+    auto r = Lumaveil({"build", "aurora.toml"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find(c.fragment), std::string::npos) << r.err;
+    EXPECT_EQ(Listing(dir), before);
+  }
+
+  WriteText(dir / "aurora.toml", manifest);
+  fs::create_directory(dir / "locked");
+  fs::permissions(dir / "locked", fs::perms::owner_read | fs::perms::owner_exec | fs::perms::others_read |
+                                      fs::perms::others_exec);
+  auto r = Lumaveil({"build", "aurora.toml", "-o", "locked/setup.exe"}, true);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("lumaveil: locked/setup.exe: cannot write in locked"), std::string::npos) << r.err;
+  EXPECT_TRUE(fs::is_empty(dir / "locked"));
+}
+
 TEST_F(InstallerCommandTest, DamagedInstallersFailVerifyAndList) {
   Build();
   Bytes good = ReadFile(dir / "Aurora-setup.exe");
