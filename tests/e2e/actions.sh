@@ -53,8 +53,8 @@ case_start_saver() {
 
 # The recorder is the application registered for ".lvdoc".
 register_document_type() {
-  echo "regset:$DOC_TYPE_KEY:=LumaveilTestDocument" \
-    "regset:$DOC_CLASS_KEY\\shell\\Open\\Command:=\"$(winpath "$RECORDER")\" \"%1\""
+  REGISTER_DOCUMENT=("regset:$DOC_TYPE_KEY:=LumaveilTestDocument"
+    "regset:$DOC_CLASS_KEY\\shell\\Open\\Command:=\"$(winpath "$RECORDER")\" \"%1\"")
 }
 unregister_document_type() { driver_now "regdel:$DOC_TYPE_KEY" "regdel:$DOC_CLASS_KEY"; }
 
@@ -70,7 +70,8 @@ document_case() {
   printf 'Lumaveil test document\r\nsecond line\r\n' >"$WORK/readme.lvdoc"
   EXTRA_ENTRIES='[entry.LESMI]
 file = "readme.lvdoc"' action_manifest "$name" open-document "document=\"$document\""
-  reset_prefix "$name" $(register_document_type) "$@"
+  register_document_type
+  reset_prefix "$name" "${REGISTER_DOCUMENT[@]}" "$@"
   local started=$SECONDS
   run_installer "" box answer gone "query:$name"
   ELAPSED=$((SECONDS - started))
@@ -111,14 +112,18 @@ case_open_document_in_use() {
   rm -f "$(unix_path "$OPENED")"
 }
 
-# No "LESMI" in the payload: installed, finish text shown, no action.
+# No "LESMI" in the payload (the tool refuses such a manifest, so the action
+# code, at 2984, is put into the settings afterwards): installed, finish text
+# shown, no action.
 case_open_document_missing() {
-  action_manifest DocMissing open-document 'document="readme.lvdoc"'
-  reset_prefix DocMissing $(register_document_type)
-  run_installer "" box answer gone query:DocMissing
+  action_manifest DocGone none 'document="readme.lvdoc"'
+  replace_info 2984=3
+  register_document_type
+  reset_prefix DocGone "${REGISTER_DOCUMENT[@]}"
+  run_installer "" box answer gone query:DocGone
   unregister_document_type
-  expect_line 'box message caption="DocMissing" text="DocMissing is now your screensaver." buttons="OK" icon=1'
-  expect_installed DocMissing "DocMissing screensaver"
+  expect_line 'box message caption="DocGone" text="DocGone is now your screensaver." buttons="OK" icon=1'
+  expect_installed DocGone "DocGone screensaver"
   expect_no_record
 }
 

@@ -86,7 +86,7 @@ case_labels_yes_only() {
 # bar moves over the range computed from the payload, the dialog closes, and
 # the finish text follows.
 case_progress() {
-  seq 1 400000 | awk '{print "frame " $1 " " ($1 * 7919) % 104729}' >"$WORK/movie.bin"
+  seq 1 150000 | awk '{print "frame " $1 " " ($1 * 7919) % 104729}' >"$WORK/movie.bin"
   ENTRIES=$(standard_entries | sed 's/^file = "movie.bin"$/file = "movie.bin"\ncompression = "lzhuf"/') \
     write_manifest 'saver-name="Progress"' 'show-progress=true' 'progress="Installing Progress..."' \
     'finish="Progress is now your screensaver."'

@@ -337,7 +337,7 @@ bool StepHold(const std::string& name) {
 }
 
 // Samples the bar until the dialog closes. With a hold name the installer's
-// thread is paused once the bar has left 0, so that a screenshot shows it part
+// thread is paused once the bar has passed 40 %, so that a screenshot shows it part
 // way; the picture on screen stays as last painted.
 bool StepProgress(const std::string& holdName) {
   HWND dialog = WaitFor(true, g.timeoutMs);
@@ -366,7 +366,7 @@ bool StepProgress(const std::string& holdName) {
     if (SendMessageTimeoutA(bar, PBM_GETPOS, 0, 0, SMTO_ABORTIFHUNG, 1000, &pos) &&
         (positions.empty() || positions.back() != int(pos)))
       positions.push_back(int(pos));
-    if (!held && int(pos) > 0) {
+    if (!held && int(pos) > 0 && (high == 0 || int(pos) * 5 >= int(high) * 2)) {
       held = true;
       DWORD threadId = GetWindowThreadProcessId(dialog, nullptr);
       HANDLE thread = OpenThread(THREAD_SUSPEND_RESUME, FALSE, threadId);

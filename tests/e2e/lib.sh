@@ -31,7 +31,7 @@ e2e_main() {
   STUB=$WIN32/installer.exe
   DRIVER=$WIN32/e2e_driver.exe
   RECORDER=$WIN32/e2e_recorder.exe
-  for f in "$TOOL" "$STUB" "$DRIVER" "$RECORDER" "$BUILD/e2e_rename_entry"; do
+  for f in "$TOOL" "$STUB" "$DRIVER" "$RECORDER" "$BUILD/e2e_archive_edit"; do
     if [ ! -f "$f" ]; then
       echo "e2e: $f is not built"
       exit 77
@@ -204,7 +204,8 @@ screenshot() {
 # run_installer "ARGS" STEP...: starts the driver with the steps, then the
 # installer (from $WORK, with ARGS); takes the screenshots the driver asks for;
 # waits for both, killing them when they hang. Sets INSTALLER_STATUS. The step
-# query:NAME stands for the queries of NAME's uninstall entry and the switch.
+# query:NAME stands for the queries of NAME's uninstall entry and the switch,
+# and of the 8.3 name of its installed file.
 run_installer() {
   local args=$1 step steps=()
   shift
@@ -213,7 +214,7 @@ run_installer() {
     query:*)
       local name=${step#query:}
       steps+=("reg:$UNINSTALL_KEY\\$name.scr:DisplayName" "reg:$UNINSTALL_KEY\\$name.scr:UninstallString"
-        "reg:$SCREENSAVE_ACTIVE")
+        "reg:$SCREENSAVE_ACTIVE" "short:C:\\windows\\$name.scr")
       ;;
     *) steps+=("$step") ;;
     esac
@@ -256,6 +257,16 @@ system_ini_saver() {
   sed -n '/^\[boot\]/I,/^\[/{s/^SCRNSAVE\.EXE=//Ip}' "$WINDIR/system.ini" | tr -d '\r'
 }
 
+# The 8.3 path of NAME's installed file: the name itself when it is 8.3
+# already, else the alternate name the driver's query found.
+short_path() {
+  if [[ "$1" =~ ^[A-Za-z0-9_]{1,8}$ ]]; then
+    echo "C:\\windows\\$1.scr"
+  else
+    sed -n 's/^short //p' "$WORK/driver.out"
+  fi
+}
+
 # The values are written without their terminating NUL; the registry (NT, and
 # Wine with it) adds the NUL that follows the text, hence one byte more.
 expect_uninstall_entry() {
@@ -273,7 +284,10 @@ expect_installed() {
   check "installed file verifies" "$TOOL" verify "$file"
   expect_uninstall_entry "$name" "$display"
   if [ "$state" = active ]; then
-    check_eq "system.ini [boot] SCRNSAVE.EXE" "C:\\windows\\$name.scr" "$(system_ini_saver)"
+    local short
+    short=$(short_path "$name")
+    check "an 8.3 path: $short" grep -Eqx 'C:\\windows\\[A-Za-z0-9_~]{1,8}\.(scr|SCR)' <<<"$short"
+    check_eq "system.ini [boot] SCRNSAVE.EXE" "$short" "$(system_ini_saver)"
     expect_line "reg $SCREENSAVE_ACTIVE type=1 size=2 \"1\""
   else
     check_eq "system.ini [boot] SCRNSAVE.EXE" "" "$(system_ini_saver)"
@@ -307,3 +321,22 @@ entry_names() { entries "$1" | awk '{print $1}' | sort | tr '\n' ' ' | sed 's/ $
 entry_field() { entries "$1" | awk -v n="$2" -v c="$3" '$1 == n {print $c; exit}'; }
 
 extract() { "$TOOL" extract "$1" "$2" -o "$3" >/dev/null 2>&1; }
+
+# replace_info OFFSET=VALUE...: gives the built installer settings the tool
+# would not write: the "INFO" record with these 32-bit fields changed is
+# appended as a new entry that the installer finds first.
+replace_info() {
+  extract "$WORK/installer.exe" INFO "$WORK/info.raw" || fail "extract INFO"
+  python3 - "$WORK/info.raw" "$@" <<'PY'
+import struct, sys
+path = sys.argv[1]
+record = bytearray(open(path, "rb").read())
+for change in sys.argv[2:]:
+    at, value = (int(x, 0) for x in change.split("="))
+    struct.pack_into("<i", record, at, value)
+open(path, "wb").write(record)
+PY
+  "$TOOL" compress "$WORK/info.raw" "$WORK/info.rc" >/dev/null || fail "compress INFO"
+  "$BUILD/e2e_archive_edit" "$WORK/installer.exe" append INFO "$WORK/info.rc" 1 "$(stat -c %s "$WORK/info.raw")" ||
+    fail "append INFO"
+}

@@ -61,8 +61,17 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     if (content[i] == '\r' || content[i] == '\n') content[i] = ' ';
   std::snprintf(line, sizeof line, "file %s size=%lu content=[%s]", document, GetFileSize(file, nullptr), content);
   Append(logPath, line);
+  // Holding, the program looks like an application at rest, waiting for
+  // input: the one that started it (WinExec waits for that) goes on meanwhile.
   char hold[32];
-  if (GetEnvironmentVariableA("E2E_HOLD_MS", hold, sizeof hold)) Sleep(DWORD(std::atoi(hold)));
+  if (GetEnvironmentVariableA("E2E_HOLD_MS", hold, sizeof hold)) {
+    DWORD start = GetTickCount(), ms = DWORD(std::atoi(hold));
+    MSG msg;
+    while (GetTickCount() - start < ms) {
+      while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&msg);
+      MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_ALLINPUT);
+    }
+  }
   CloseHandle(file);
   return 0;
 }

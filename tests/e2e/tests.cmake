@@ -1,8 +1,8 @@
 # End-to-end installer tests: installers built by lumaveil, run under Wine with
 # the driver answering their boxes (tests/e2e/*.sh, one test per case_ function).
 # They share the Wine prefix and its Xvfb with the other Wine tests.
-add_executable(e2e_rename_entry ${CMAKE_CURRENT_LIST_DIR}/rename_entry.cpp)
-target_include_directories(e2e_rename_entry PRIVATE ${CMAKE_SOURCE_DIR})
+add_executable(e2e_archive_edit ${CMAKE_CURRENT_LIST_DIR}/archive_edit.cpp)
+target_include_directories(e2e_archive_edit PRIVATE ${CMAKE_SOURCE_DIR})
 
 if(LUMAVEIL_WIN32)
   foreach(script boxes install actions)
