@@ -1,0 +1,22 @@
+#include "tests/fuzz/fuzz_paths.h"
+
+namespace fuzzpaths {
+
+const NamedPath* AllPaths(int* count) {
+  static const NamedPath paths[] = {
+      {"reader", ReadArchive},
+      {"expand", ExpandAnyStream},
+      {"settings", LoadAnySettings},
+      {"verify", VerifyAnyFile},
+#ifdef LV_FUZZ_MANIFEST
+      {"manifest", ParseAnyManifest},
+#endif
+#ifdef LV_FUZZ_RESTART_EDIT
+      {"restart_edit", EditAnyRestartFile},
+#endif
+  };
+  *count = int(sizeof paths / sizeof paths[0]);
+  return paths;
+}
+
+}  // namespace fuzzpaths
