@@ -93,7 +93,9 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int) {
     }
     default:
       RegisterSceneClass(instance);
-      RunSettingsBox(command.window ? command.window : GetForegroundWindow(), payload);
+      // Owned only by the window Windows names: owned by some other window, the
+      // box would vanish with it.
+      RunSettingsBox(IsWindow(command.window) ? command.window : nullptr, payload);
       return 0;
   }
 }
