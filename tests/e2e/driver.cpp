@@ -581,7 +581,7 @@ bool RunStep(const std::string& step) {
     char path[MAX_PATH] = "";
     DWORD n = GetShortPathNameA(a, path, sizeof path);
     Say(n ? "short %s" : "short none", path);
-    return n != 0;
+    return true;
   }
   if ((a = arg("sleep:"))) {
     Sleep(DWORD(std::atoi(a)));
