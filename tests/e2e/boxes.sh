@@ -85,24 +85,32 @@ case_labels_yes_only() {
 # A payload of several MB, compressed, runs inside the progress dialog: the
 # bar moves over the range computed from the payload, the dialog closes, and
 # the finish text follows.
-case_progress() {
+progress_case() {
+  local name=$1 step=$2
   seq 1 150000 | awk '{print "frame " $1 " " ($1 * 7919) % 104729}' >"$WORK/movie.bin"
   ENTRIES=$(standard_entries | sed 's/^file = "movie.bin"$/file = "movie.bin"\ncompression = "lzhuf"/') \
-    write_manifest 'saver-name="Progress"' 'show-progress=true' 'progress="Installing Progress..."' \
-    'finish="Progress is now your screensaver."'
+    write_manifest "saver-name=\"$name\"" 'show-progress=true' "progress=\"Installing $name...\"" \
+    "finish=\"$name is now your screensaver.\""
   build_installer
-  reset_prefix Progress
-  run_installer "" progress-hold:progress-dialog box answer gone query:Progress
-  local range
+  reset_prefix "$name"
+  run_installer "" "$step" box answer gone "query:$name"
+  local range summary
   range=$(progress_range "$WORK/installer.exe")
-  expect_line "progress caption=\"Progress\" text=\"Installing Progress...\" range=0..$range captionbar=0"
-  local summary
+  expect_line "progress caption=\"$name\" text=\"Installing $name...\" range=0..$range captionbar=0"
   summary=$(grep '^progress positions=' "$WORK/driver.out")
   check "the bar moved several times, always forward: $summary" \
     bash -c '[[ "$1" =~ positions=([0-9]+)\ rising=1 ]] && [ "${BASH_REMATCH[1]}" -ge 3 ]' _ "$summary"
   check "the progress dialog closed before the finish box" \
-    bash -c 'grep -n "" "$1" | grep -A1 "progress positions=" | grep -q "box message caption=\"Progress\""' _ "$WORK/driver.out"
-  expect_installed Progress "Progress screensaver"
+    bash -c 'grep -A1 "^progress positions=" "$1" | grep -q "^box message caption=\"$2\" text=\"$2 is now"' _ \
+    "$WORK/driver.out" "$name"
+  expect_installed "$name" "$name screensaver"
+}
+case_progress() { progress_case Progress progress-hold:progress-dialog; }
+# The answer-box message in the middle of the copy, with no box open: handled
+# while the dialog is still up, and it changes nothing.
+case_progress_answered() {
+  progress_case Busy progress-answer
+  expect_line 'progress answer handled=1 dialog-open=1'
 }
 
 # The bar's upper end: the expanded sizes of the compressed entries that the
@@ -138,6 +146,18 @@ case_damaged() {
   expect_line 'quiet'
   check_eq "files in the Windows directory" "$before" "$(ls "$WINDIR")"
   check_eq "system.ini [boot] SCRNSAVE.EXE" "" "$(system_ini_saver)"
+}
+
+# No test offer after a failed installation.
+case_test_after_failure() {
+  write_manifest 'saver-name="TestFail"' 'failure="TestFail could not be installed."'
+  build_installer
+  "$BUILD/e2e_archive_edit" "$WORK/installer.exe" rename KMDL KMDLX || fail "rename KMDL"
+  reset_prefix TestFail
+  run_installer -test box answer quiet:1.5 gone query:TestFail
+  expect_line 'box message caption="TestFail" text="TestFail could not be installed." buttons="OK" icon=1'
+  expect_line 'quiet'
+  expect_not_installed TestFail
 }
 
 # "-test" after an installation without post-install action offers the test;

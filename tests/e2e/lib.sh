@@ -41,7 +41,12 @@ e2e_main() {
     echo "e2e: no case $CASE in $0" >&2
     exit 2
   fi
+  unset DISPLAY
   eval "$("$HARNESS" "$BUILD" env)"
+  if [ -z "${DISPLAY:-}" ]; then
+    echo "e2e: no Xvfb for $BUILD; run tests/wine/harness.sh $BUILD setup first (CTest's wine fixture does)"
+    exit 1
+  fi
   WINDIR=$WINEPREFIX/drive_c/windows
   WORK=$BUILD/e2e/$CASE
   SHOTS=$BUILD/screenshots
