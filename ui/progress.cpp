@@ -45,9 +45,8 @@ static void InitProgressDialog(HWND dialog) {
   Placement p = ProgressPlacement(desktop, own);
   MoveWindow(dialog, p.x, p.y, p.width, p.height, TRUE);
   SetWindowTextA(GetDlgItem(dialog, ProgressTextControl), g_texts.ProgressText);
-  // The bar counts KiB; its upper end keeps 16 bits.
-  WORD upper = WORD(g_texts.ProgressTotal / 1024);
-  SendMessageA(GetDlgItem(dialog, ProgressBarControl), PBM_SETRANGE, 0, MAKELPARAM(0, upper));
+  SendMessageA(GetDlgItem(dialog, ProgressBarControl), PBM_SETRANGE, 0,
+               MAKELPARAM(0, ProgressRangeUpper(g_texts.ProgressTotal)));
   SetStreamHooks(g_archive.codec, OnBytesWritten, OnTick, nullptr);
   SetWindowTextA(dialog, g_run.InstallerTitle);
 }

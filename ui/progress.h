@@ -28,6 +28,9 @@ INT_PTR CALLBACK ProgressDialogProc(HWND dialog, UINT message, WPARAM wParam, LP
 // The dialog's own centring (unlike CentreOnDesktop, the desktop's left and top are not added).
 Placement ProgressPlacement(const RECT& desktop, const RECT& dialog);
 
+// The bar's upper end for a total in bytes: KiB, of which the bar keeps 16 bits.
+inline WORD ProgressRangeUpper(int32_t total) { return WORD(total / 1024); }
+
 // Block stream hooks: the bar follows the bytes written; every 128th tick pumps messages.
 void OnBytesWritten(void* context, int32_t count);
 void OnTick(void* context);
