@@ -22,7 +22,6 @@ case_display_properties() {
   reset_prefix Panel
   run_installer "" box answer gone query:Panel
   expect_installed Panel "Panel screensaver"
-  sleep 0.5
   expect_record "started $(winpath "$WORK/rundll32.exe") cmdline=[Rundll32 Shell32.dll,Control_RunDLL Desk.cpl @0,1]"
 }
 

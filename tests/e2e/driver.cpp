@@ -22,6 +22,8 @@
 //   reg:ROOT\KEY:NAME print a string value (NAME empty: the default value)
 //   regset:ROOT\KEY:NAME=DATA, regsetx:... (REG_EXPAND_SZ), regdel:ROOT\KEY (the
 //                     key and all below it), regdelv:ROOT\KEY:NAME (one value)
+//   ini:FILE:SECTION:KEY  print a profile string (read as the system reads it,
+//                     whatever the file's encoding); inidel:FILE:SECTION:KEY
 //   short:PATH        print the 8.3 form of a path
 //   sleep:MS
 // The run ends with status 1 after the first step that could not be done.
@@ -561,6 +563,35 @@ bool StepRegDeleteValue(const std::string& arg) {
   return true;
 }
 
+// "FILE:SECTION:KEY".
+bool SplitProfile(const std::string& arg, std::string& file, std::string& section, std::string& key) {
+  size_t a = arg.find(':'), b = a == std::string::npos ? a : arg.find(':', a + 1);
+  if (b == std::string::npos) return false;
+  file = arg.substr(0, a);
+  section = arg.substr(a + 1, b - a - 1);
+  key = arg.substr(b + 1);
+  return true;
+}
+
+bool StepProfile(const std::string& arg, bool remove) {
+  std::string file, section, key;
+  if (!SplitProfile(arg, file, section, key)) {
+    Say("ini %s: bad argument", arg.c_str());
+    return false;
+  }
+  if (remove) {
+    WritePrivateProfileStringA(section.c_str(), key.c_str(), nullptr, file.c_str());
+    WritePrivateProfileStringA(nullptr, nullptr, nullptr, file.c_str());  // written out now
+    Say("inidel %s", arg.c_str());
+    return true;
+  }
+  char value[1024];
+  GetPrivateProfileStringA(section.c_str(), key.c_str(), "\x01", value, sizeof value, file.c_str());
+  if (!std::strcmp(value, "\x01")) Say("ini %s absent", arg.c_str());
+  else Say("ini %s = \"%s\"", arg.c_str(), Escape(value).c_str());
+  return true;
+}
+
 bool RunStep(const std::string& step) {
   auto arg = [&](const char* prefix) -> const char* {
     size_t n = std::strlen(prefix);
@@ -587,6 +618,8 @@ bool RunStep(const std::string& step) {
   if ((a = arg("regsetx:"))) return StepRegSet(a, REG_EXPAND_SZ);
   if ((a = arg("regdel:"))) return StepRegDelete(a);
   if ((a = arg("regdelv:"))) return StepRegDeleteValue(a);
+  if ((a = arg("ini:"))) return StepProfile(a, false);
+  if ((a = arg("inidel:"))) return StepProfile(a, true);
   if ((a = arg("short:"))) {
     char path[MAX_PATH] = "";
     DWORD n = GetShortPathNameA(a, path, sizeof path);

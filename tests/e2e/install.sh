@@ -213,7 +213,6 @@ case_windows_98() {
   run_installer "" box answer gone query:Ninety8
   driver_now "regdel:$APP_DEFAULTS"
   expect_installed Ninety8 "Ninety8 screensaver"
-  sleep 0.5
   expect_record 'started C:\windows\Ninety8.scr cmdline=[C:\windows\Ninety8.scr /s]'
 }
 

@@ -12,6 +12,7 @@ HARNESS=$SRC/tests/wine/harness.sh
 UNINSTALL_KEY='HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\UnInstall'
 SCREENSAVE_ACTIVE='HKCU\Control Panel\Desktop:ScreenSaveActive'
 APP_DEFAULTS='HKCU\Software\Wine\AppDefaults\installer.exe'
+BOOT_SAVER='system.ini:boot:SCRNSAVE.EXE'
 DAMAGED_TEXT='The installer file appears to be damaged. Please get a fresh copy.'
 TEST_TEXT='Ready to test the screensaver.\nPress OK, then stop moving the mouse.'
 PASSED=0
@@ -91,7 +92,13 @@ expect_line() {
     sed 's/^/  driver: /' "$WORK/driver.out"
   fi
 }
+# A program started just before the installer ended may still be starting.
 expect_record() {
+  local tries=0
+  while ! grep -Fxq -- "$1" "$WORK/record.log" && [ $tries -lt 50 ]; do
+    sleep 0.1
+    tries=$((tries + 1))
+  done
   if grep -Fxq -- "$1" "$WORK/record.log"; then
     pass
   else
@@ -169,10 +176,9 @@ reset_prefix() {
   local name=$1
   shift
   rm -f "$WINDIR/$name.scr"
-  sed -i '/^SCRNSAVE\.EXE=/Id' "$WINDIR/system.ini"
   # Unmanaged windows get their caption bars drawn by Wine itself: without a
   # window manager on the Xvfb display the screenshots would lack them.
-  driver_now "regdel:$UNINSTALL_KEY\\$name.scr" "regset:$SCREENSAVE_ACTIVE=0" "regdel:$APP_DEFAULTS" \
+  driver_now "inidel:$BOOT_SAVER" "regdel:$UNINSTALL_KEY\\$name.scr" "regset:$SCREENSAVE_ACTIVE=0" "regdel:$APP_DEFAULTS" \
     "regset:$APP_DEFAULTS\\X11 Driver:Managed=N" "$@"
 }
 
@@ -210,7 +216,7 @@ screenshot() {
 # installer (from $WORK, with ARGS); takes the screenshots the driver asks for;
 # waits for both, killing them when they hang. Sets INSTALLER_STATUS. The step
 # query:NAME stands for the queries of NAME's uninstall entry and the switch,
-# and of the 8.3 name of its installed file.
+# of the 8.3 name of its installed file, and of system.ini's entry.
 run_installer() {
   local args=$1 step steps=()
   shift
@@ -219,7 +225,7 @@ run_installer() {
     query:*)
       local name=${step#query:}
       steps+=("reg:$UNINSTALL_KEY\\$name.scr:DisplayName" "reg:$UNINSTALL_KEY\\$name.scr:UninstallString"
-        "reg:$SCREENSAVE_ACTIVE" "short:C:\\windows\\$name.scr")
+        "reg:$SCREENSAVE_ACTIVE" "short:C:\\windows\\$name.scr" "ini:$BOOT_SAVER")
       ;;
     *) steps+=("$step") ;;
     esac
@@ -258,8 +264,9 @@ run_installer() {
 
 # --- What an installation leaves ---
 
+# The active screensaver in system.ini, as the driver's ini: step read it.
 system_ini_saver() {
-  sed -n '/^\[boot\]/I,/^\[/{s/^SCRNSAVE\.EXE=//Ip}' "$WINDIR/system.ini" | tr -d '\r'
+  sed -n "s/^ini ${BOOT_SAVER//\\/\\\\} = \"\(.*\)\"$/\1/p" "$WORK/driver.out" | sed 's/\\\\/\\/g'
 }
 
 # The 8.3 path of NAME's installed file: the name itself when it is 8.3
