@@ -195,12 +195,17 @@ case_do_not_activate() {
 }
 
 # A long name with blanks: system.ini gets the 8.3 name; the display name
-# keeps a "Screen Saver" it already has; the uninstall command is unquoted.
+# keeps a "Screen Saver" it already has; the uninstall command and the
+# command that starts the screensaver are unquoted.
 case_long_name() {
   local name="Starfield Screen Saver"
-  write_manifest "saver-name=\"$name\""
+  write_manifest "saver-name=\"$name\"" 'after-install="start-saver"'
   install_quietly "$name"
   expect_installed "$name" "$name"
+  # The unquoted command line still finds the file: the blanks are tried in
+  # turn. Wine puts quotes around a path it found that way.
+  local path="C:\\windows\\$name.scr"
+  expect_record "started $path cmdline=[\"$path\" /s]"
   rm -f "$WINDIR/$name.scr"
 }
 
