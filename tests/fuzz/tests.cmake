@@ -142,3 +142,11 @@ foreach(pair ${fuzz_targets})
 endforeach()
 add_test(NAME fuzz.prepare COMMAND ${CMAKE_COMMAND} -E make_directory ${fuzz_work})
 set_tests_properties(fuzz.prepare PROPERTIES LABELS fuzz FIXTURES_SETUP fuzz_work)
+
+# Everything "make fuzz" builds.
+add_custom_target(fuzz_targets)
+foreach(pair ${fuzz_targets})
+  string(REPLACE ":" ";" pair ${pair})
+  list(GET pair 0 name)
+  add_dependencies(fuzz_targets fuzz_${name})
+endforeach()
