@@ -41,15 +41,20 @@ using TickHook = void (*)(void* context);
 // decrease with the slot. Leaves hold 627 + symbol in child; parent[627 + s]
 // is the slot of symbol s's leaf.
 struct LzhufModel {
-  uint16_t weight[NodeCount + 1];  // [NodeCount] is a 0xFFFF sentinel
+  // [NodeCount] and the slack after it hold 0xFFFF: a sentinel for the
+  // search upward, which reads eight weights at a time.
+  uint16_t weight[NodeCount + 8];
   int16_t child[NodeCount];
   int16_t parent[NodeCount + SymbolCount];
 };
 
-// The encoder's 256 binary search trees of window strings, one per first byte.
+// The encoder's 256 binary search trees of window strings, one per first
+// byte, ordered by the string's bytes 1..59. Node p is the string at ring
+// position p; NoNode is the empty link, and entry NoNode absorbs writes made
+// through one.
+inline constexpr int32_t TreeLeft = 0, TreeRight = 1;
 struct MatchTrees {
-  int16_t treeLeft[RingSize + 1];
-  int16_t treeRight[RingSize + 257];  // [4097 + b] is the root of tree b
+  int16_t link[RingSize + 257][2];  // [p][TreeLeft], [p][TreeRight]; [4097 + b][TreeRight] is tree b's root
   int16_t treeParent[RingSize + 1];
   int32_t matchLength;
   int32_t matchOffset;  // distance back minus 1

@@ -39,6 +39,15 @@ inline void CountTick(BlockStream& stream) {
   }
 }
 
+// Counts up to 1024 bytes moved at once.
+inline void CountTicks(BlockStream& stream, int32_t count) {
+  stream.byteTicks += count;
+  if (stream.byteTicks >= 1024) {
+    stream.byteTicks -= 1024;
+    if (stream.onTick) stream.onTick(stream.hookContext);
+  }
+}
+
 // The coders' only input: the next byte, or EndOfInput when the input has
 // ended or a block was bad.
 inline uint16_t ReadStreamByte(Codec& codec) {
@@ -65,6 +74,9 @@ inline void WriteStreamByte(Codec& codec, uint8_t byte) {
 void ResetModel(LzhufModel& model);
 // Counts one occurrence of symbol, rebuilding first when the root is full.
 void UpdateModel(LzhufModel& model, int32_t symbol);
+// The same, given the slots from the symbol's leaf up to the root's child
+// (count of them), as the coder has just walked them.
+void UpdateModelAlong(LzhufModel& model, int32_t symbol, const int16_t* path, int32_t count);
 // Halves every leaf weight and rebuilds the tree from them.
 void RebuildModel(LzhufModel& model);
 int32_t ReadCodeBit(Codec& codec);

@@ -5,6 +5,10 @@
 #include "compression/codec_internal.h"
 #include "platform/bytes.h"
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace {
 
 // The offset code is canonical: codes in increasing order of the high part,
@@ -30,35 +34,24 @@ constexpr OffsetCode MakeOffsetCode() {
   return table;
 }
 
-// The highest slot above from whose weight is below k, given that from's is.
-// Equal weights can form long runs (all leaves start at 1), so the run is
-// galloped over and then halved rather than walked.
+// The highest slot at or above from whose weight is below k, given that
+// from's is. Equal weights can form long runs (every leaf starts at 1), so
+// eight weights are compared at a time; the sentinels stop the search.
 inline int32_t HighestSlotBelow(const uint16_t* weight, int32_t from, uint32_t k) {
-  int32_t below = from;  // weight < k
-  int32_t atLeast;       // weight >= k; the sentinel at NodeCount always is
-  int32_t step = 1;
-  for (;;) {
-    const int32_t probe = below + step;
-    if (probe >= NodeCount) {
-      atLeast = NodeCount;
-      break;
-    }
-    if (weight[probe] >= k) {
-      atLeast = probe;
-      break;
-    }
-    below = probe;
-    step <<= 1;
+#if defined(__SSE2__)
+  const __m128i key = _mm_set1_epi16(int16_t(k));
+  for (int32_t at = from;; at += 8) {
+    const __m128i weights = _mm_loadu_si128(reinterpret_cast<const __m128i*>(weight + at));
+    // k - weight saturates to 0 exactly where weight >= k.
+    const __m128i below = _mm_subs_epu16(key, weights);
+    const uint32_t atLeast = uint32_t(_mm_movemask_epi8(_mm_cmpeq_epi16(below, _mm_setzero_si128())));
+    if (atLeast != 0) return at + (__builtin_ctz(atLeast) >> 1) - 1;
   }
-  while (atLeast - below > 1) {
-    const int32_t middle = (below + atLeast) / 2;
-    if (weight[middle] < k) {
-      below = middle;
-    } else {
-      atLeast = middle;
-    }
-  }
-  return below;
+#else
+  int32_t at = from + 1;
+  while (weight[at] < k) ++at;
+  return at - 1;
+#endif
 }
 
 // Pulls code bytes until more than 8 bits wait, as the format's reader does;
@@ -81,6 +74,32 @@ inline bool UsedPadding(const BlockStream& stream) {
   return stream.padBytes != 0 && 8 * stream.padBytes > stream.inBitCount;
 }
 
+// The fast way to read code: while four more bytes of the block wait, the
+// register and those bytes are peeked at as one 64-bit window of at least 33
+// bits, and the bytes are taken afterwards exactly as the byte-wise reader
+// would have taken them. No code needs more: the tree is at most 21 levels
+// deep, an offset 14 bits long.
+inline bool CanPeekCodeBits(const BlockStream& stream) { return stream.endPosition - stream.readPosition >= 4; }
+
+inline uint64_t PeekCodeBits(const BlockStream& stream) {
+  const uint8_t* next = stream.input + stream.readPosition;
+  const uint32_t bytes = uint32_t(next[0]) << 24 | uint32_t(next[1]) << 16 | uint32_t(next[2]) << 8 | next[3];
+  return uint64_t(stream.inBits) << 32 | uint64_t(bytes) << (32 - stream.inBitCount);
+}
+
+// Uses the first used bits of a peeked window. The byte-wise reader fetches
+// whenever 8 or fewer bits wait before a read, so when its last read starts
+// (lastReadAt bits in) it has fetched just enough bytes to hold 9 or more.
+inline void TakePeekedBits(Codec& codec, uint64_t peeked, int32_t used, int32_t lastReadAt) {
+  BlockStream& stream = codec.stream;
+  int32_t fetched = (lastReadAt + 9 - stream.inBitCount + 7) >> 3;
+  if (fetched < 0) fetched = 0;
+  stream.readPosition += fetched;
+  stream.inBitCount += 8 * fetched - used;
+  stream.inBits = uint32_t((peeked << used) >> 32) & ~(0xFFFFFFFFu >> stream.inBitCount);
+  CountTicks(stream, fetched);
+}
+
 }  // namespace
 
 constinit const OffsetCode offsetCode = MakeOffsetCode();
@@ -96,7 +115,7 @@ void ResetModel(LzhufModel& model) {
     model.child[j] = int16_t(i);
     model.parent[i] = model.parent[i + 1] = int16_t(j);
   }
-  model.weight[NodeCount] = 0xFFFF;
+  for (int32_t i = NodeCount; i < NodeCount + 8; ++i) model.weight[i] = 0xFFFF;
   model.parent[RootNode] = 0;
 }
 
@@ -137,31 +156,64 @@ void RebuildModel(LzhufModel& model) {
   }
 }
 
-void UpdateModel(LzhufModel& model, int32_t symbol) {
-  if (model.weight[RootNode] == WeightLimit) RebuildModel(model);
+namespace {
+
+// Node c has just grown to weight k, above the node after it: to keep the
+// weights sorted it trades places (subtrees and all) with the last node still
+// lighter than k. Returns c's new slot.
+inline int32_t MoveUp(LzhufModel& model, int32_t c, uint32_t k) {
   uint16_t* weight = model.weight;
   int16_t* child = model.child;
   int16_t* parent = model.parent;
-  int32_t c = parent[NodeCount + symbol];
+  const int32_t l = HighestSlotBelow(weight, c + 1, k);
+  weight[c] = weight[l];
+  weight[l] = uint16_t(k);
+  const int32_t i = child[c];
+  parent[i] = int16_t(l);
+  if (i < NodeCount) parent[i + 1] = int16_t(l);
+  const int32_t j = child[l];
+  child[l] = int16_t(i);
+  parent[j] = int16_t(c);
+  if (j < NodeCount) parent[j + 1] = int16_t(c);
+  child[c] = int16_t(j);
+  return l;
+}
+
+// Counts one more occurrence in node c and every node above it.
+inline void CountUpFrom(LzhufModel& model, int32_t c) {
+  uint16_t* weight = model.weight;
   do {
     const uint32_t k = ++weight[c];
-    if (k > weight[c + 1]) {
-      // Keep the weights sorted: swap c with the last node still lighter.
-      const int32_t l = HighestSlotBelow(weight, c + 1, k);
-      weight[c] = weight[l];
-      weight[l] = uint16_t(k);
-      const int32_t i = child[c];
-      parent[i] = int16_t(l);
-      if (i < NodeCount) parent[i + 1] = int16_t(l);
-      const int32_t j = child[l];
-      child[l] = int16_t(i);
-      parent[j] = int16_t(c);
-      if (j < NodeCount) parent[j + 1] = int16_t(c);
-      child[c] = int16_t(j);
-      c = l;
-    }
-    c = parent[c];
+    if (k > weight[c + 1]) c = MoveUp(model, c, k);
+    c = model.parent[c];
   } while (c != 0);
+}
+
+}  // namespace
+
+void UpdateModel(LzhufModel& model, int32_t symbol) {
+  if (model.weight[RootNode] == WeightLimit) RebuildModel(model);
+  CountUpFrom(model, model.parent[NodeCount + symbol]);
+}
+
+void UpdateModelAlong(LzhufModel& model, int32_t symbol, const int16_t* path, int32_t count) {
+  if (model.weight[RootNode] == WeightLimit) {
+    RebuildModel(model);
+    CountUpFrom(model, model.parent[NodeCount + symbol]);
+    return;
+  }
+  // Until a node moves, its parent is the next slot of the path, so the
+  // weights along it can be fetched without waiting for each parent link.
+  uint16_t* weight = model.weight;
+  for (int32_t i = 0; i < count; ++i) {
+    const int32_t c = path[i];
+    const uint32_t k = ++weight[c];
+    if (k > weight[c + 1]) {
+      CountUpFrom(model, model.parent[MoveUp(model, c, k)]);
+      return;
+    }
+  }
+  ++weight[RootNode];
 }
 
 int32_t ReadCodeBit(Codec& codec) {
@@ -184,15 +236,45 @@ int32_t ReadCodeByte(Codec& codec) {
 
 int32_t DecodeSymbol(Codec& codec) {
   const int16_t* child = codec.model.child;
+  // The slots walked through, filled from the end so that they read from
+  // the leaf up.
+  int16_t path[SymbolCount];
+  int32_t depth = 0;
   int32_t c = child[RootNode];
-  while (c < NodeCount) c = child[c + ReadCodeBit(codec)];
+  if (CanPeekCodeBits(codec.stream)) {
+    const uint64_t peeked = PeekCodeBits(codec.stream);
+    uint64_t bits = peeked;
+    while (c < NodeCount) {
+      const int32_t slot = c + int32_t(bits >> 63);
+      path[SymbolCount - 1 - depth] = int16_t(slot);
+      c = child[slot];
+      bits <<= 1;
+      ++depth;
+    }
+    TakePeekedBits(codec, peeked, depth, depth - 1);
+  } else {
+    while (c < NodeCount) {
+      const int32_t slot = c + ReadCodeBit(codec);
+      path[SymbolCount - 1 - depth] = int16_t(slot);
+      c = child[slot];
+      ++depth;
+    }
+  }
   const int32_t symbol = c - NodeCount;
-  UpdateModel(codec.model, symbol);
+  UpdateModelAlong(codec.model, symbol, path + SymbolCount - depth, depth);
   return symbol;
 }
 
 int32_t DecodeMatchOffset(Codec& codec) {
-  // The first byte holds the high part's code and the first low bits.
+  // The first byte holds the high part's code and the first low bits; the
+  // rest of the low bits follow one by one.
+  if (CanPeekCodeBits(codec.stream)) {
+    const uint64_t peeked = PeekCodeBits(codec.stream);
+    const uint32_t first = uint32_t(peeked >> 56);
+    const int32_t length = offsetCode.lengthByPrefix[first];
+    TakePeekedBits(codec, peeked, length + 6, length + 5);
+    return offsetCode.highByPrefix[first] * 64 + int32_t((peeked >> (58 - length)) & 63);
+  }
   uint32_t bits = uint32_t(ReadCodeByte(codec));
   const int32_t high = offsetCode.highByPrefix[bits];
   const int32_t length = offsetCode.lengthByPrefix[bits];
@@ -230,13 +312,26 @@ void DecodeBody(Codec& codec) {
     // A damaged body's last match is cut at the length.
     uint32_t n = uint32_t(symbol - 256 + MatchThreshold + 1);
     if (n > length - count) n = length - count;
+    count += n;
+    if (stream.writePosition + int32_t(n) < stream.writeLimit) {
+      // No flush within this match: copy straight into the output buffer.
+      uint8_t* out = stream.output + stream.writePosition;
+      for (uint32_t k = 0; k < n; ++k) {
+        const uint8_t byte = window[(from + int32_t(k)) & (RingSize - 1)];
+        out[k] = byte;
+        window[r] = byte;
+        r = (r + 1) & (RingSize - 1);
+      }
+      stream.writePosition += int32_t(n);
+      CountTicks(stream, int32_t(n));
+      continue;
+    }
     for (uint32_t k = 0; k < n; ++k) {
       const uint8_t byte = window[(from + int32_t(k)) & (RingSize - 1)];
       WriteStreamByte(codec, byte);
       window[r] = byte;
       r = (r + 1) & (RingSize - 1);
     }
-    count += n;
   }
 }
 

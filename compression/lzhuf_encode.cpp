@@ -6,128 +6,140 @@
 
 namespace {
 
-// Strings are compared a machine word at a time.
+// Strings are compared a machine word at a time, loaded most significant
+// byte first so that comparing the words orders the strings.
 using Word = uintptr_t;
 
 inline Word LoadWord(const uint8_t* p) {
   Word value;
   __builtin_memcpy(&value, p, sizeof value);
+#if __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+  value = sizeof(Word) == 8 ? Word(__builtin_bswap64(uint64_t(value))) : Word(__builtin_bswap32(uint32_t(value)));
+#endif
   return value;
 }
 
-// Index of the first differing byte in a nonzero XOR of two loaded words.
-inline int32_t FirstDifferentByte(Word difference) {
-#if __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
-  return sizeof(Word) == 8 ? __builtin_ctzll(difference) >> 3 : __builtin_ctz(uint32_t(difference)) >> 3;
-#else
-  return sizeof(Word) == 8 ? __builtin_clzll(difference) >> 3 : __builtin_clz(uint32_t(difference)) >> 3;
-#endif
+inline int32_t LeadingZeroBytes(Word difference) {
+  return (sizeof(Word) == 8 ? __builtin_clzll(uint64_t(difference)) : __builtin_clz(uint32_t(difference))) >> 3;
 }
 
-// How many leading bytes the 60-byte strings at a and b share, given that
-// their first bytes are equal (1..60). The window has slack behind its
-// mirror for the last load.
-inline int32_t SharedLength(const uint8_t* a, const uint8_t* b) {
-  for (int32_t i = 1; i < MaxMatch; i += int32_t(sizeof(Word))) {
-    const Word difference = LoadWord(a + i) ^ LoadWord(b + i);
-    if (difference != 0) {
-      const int32_t at = i + FirstDifferentByte(difference);
+// How many leading bytes the 60-byte strings at key and node share, given
+// that their first bytes are equal (1..60), and whether key sorts after node.
+// The caller has compared the first word (bytes 1..); this goes on from the
+// second. The window has slack behind its mirror for the last load.
+inline int32_t CompareRest(const uint8_t* key, const uint8_t* node, bool& greater) {
+  for (int32_t i = 1 + int32_t(sizeof(Word)); i < MaxMatch; i += int32_t(sizeof(Word))) {
+    const Word a = LoadWord(key + i);
+    const Word b = LoadWord(node + i);
+    if (a != b) {
+      greater = a > b;
+      const int32_t at = i + LeadingZeroBytes(a ^ b);
       return at < MaxMatch ? at : MaxMatch;
     }
   }
+  greater = false;
   return MaxMatch;
 }
 
 }  // namespace
 
 void InitMatchTrees(MatchTrees& trees) {
-  for (int32_t i = RingSize + 1; i <= RingSize + 256; ++i) trees.treeRight[i] = NoNode;
+  for (int32_t i = RingSize + 1; i <= RingSize + 256; ++i) trees.link[i][TreeRight] = NoNode;
   for (int32_t i = 0; i < RingSize; ++i) trees.treeParent[i] = NoNode;
 }
+
+namespace {
+
+// Which link of its parent holds p.
+inline int32_t SideOf(const MatchTrees& trees, int32_t parent, int32_t p) {
+  return trees.link[parent][TreeRight] == p ? TreeRight : TreeLeft;
+}
+
+// A full match: r takes the older node p's place, so no tree holds the same
+// string twice.
+void ReplaceMatchNode(MatchTrees& trees, int32_t p, int32_t r) {
+  const int32_t above = trees.treeParent[p];
+  trees.treeParent[r] = int16_t(above);
+  trees.link[r][TreeLeft] = trees.link[p][TreeLeft];
+  trees.link[r][TreeRight] = trees.link[p][TreeRight];
+  trees.treeParent[trees.link[p][TreeLeft]] = int16_t(r);
+  trees.treeParent[trees.link[p][TreeRight]] = int16_t(r);
+  trees.link[above][SideOf(trees, above, p)] = int16_t(r);
+  trees.treeParent[p] = NoNode;
+}
+
+}  // namespace
 
 void InsertMatchNode(Codec& codec, int32_t r) {
   MatchTrees& trees = codec.trees;
   const uint8_t* window = codec.window;
   const uint8_t* key = window + r;
-  int32_t cmp = 1;
   int32_t p = RingSize + 1 + key[0];
-  trees.treeRight[r] = trees.treeLeft[r] = NoNode;
-  trees.matchLength = 0;
-  for (;;) {
-    if (cmp >= 0) {
-      if (trees.treeRight[p] == NoNode) {
-        trees.treeRight[p] = int16_t(r);
-        trees.treeParent[r] = int16_t(p);
-        return;
-      }
-      p = trees.treeRight[p];
-    } else {
-      if (trees.treeLeft[p] == NoNode) {
-        trees.treeLeft[p] = int16_t(r);
-        trees.treeParent[r] = int16_t(p);
-        return;
-      }
-      p = trees.treeLeft[p];
+  int32_t side = TreeRight;
+  int32_t next = trees.link[p][TreeRight];
+  int32_t matchLength = 0;
+  int32_t matchOffset = trees.matchOffset;
+  const Word keyStart = LoadWord(key + 1);
+  trees.link[r][TreeLeft] = trees.link[r][TreeRight] = NoNode;
+  while (next != NoNode) {
+    p = next;
+    // The direction is a coin toss in a search tree, so it is selected, not
+    // branched on: both links load while the strings are compared.
+    const int32_t left = trees.link[p][TreeLeft];
+    const int32_t right = trees.link[p][TreeRight];
+    const Word nodeStart = LoadWord(window + p + 1);
+    bool greater = keyStart > nodeStart;
+    const int32_t shared =
+        keyStart != nodeStart ? 1 + LeadingZeroBytes(keyStart ^ nodeStart) : CompareRest(key, window + p, greater);
+    // Of equally long matches the nearest wins.
+    const int32_t offset = ((r - p) & (RingSize - 1)) - 1;
+    const bool better =
+        shared > MatchThreshold && (shared > matchLength || (shared == matchLength && offset < matchOffset));
+    matchLength = better ? shared : matchLength;
+    matchOffset = better ? offset : matchOffset;
+    if (shared >= MaxMatch) {
+      ReplaceMatchNode(trees, p, r);
+      trees.matchLength = matchLength;
+      trees.matchOffset = matchOffset;
+      return;
     }
-    const int32_t shared = SharedLength(key, window + p);
-    if (shared < MaxMatch) cmp = int32_t(key[shared]) - int32_t(window[p + shared]);
-    if (shared > MatchThreshold) {
-      // Of equally long matches the nearest wins.
-      const int32_t offset = ((r - p) & (RingSize - 1)) - 1;
-      if (shared > trees.matchLength) {
-        trees.matchOffset = offset;
-        trees.matchLength = shared;
-        if (shared >= MaxMatch) break;
-      } else if (shared == trees.matchLength && offset < trees.matchOffset) {
-        trees.matchOffset = offset;
-      }
-    }
+    side = greater ? TreeRight : TreeLeft;
+    next = greater ? right : left;
   }
-  // A full match: r takes the older node's place, so no tree holds the same
-  // string twice.
-  trees.treeParent[r] = trees.treeParent[p];
-  trees.treeLeft[r] = trees.treeLeft[p];
-  trees.treeRight[r] = trees.treeRight[p];
-  trees.treeParent[trees.treeLeft[p]] = int16_t(r);
-  trees.treeParent[trees.treeRight[p]] = int16_t(r);
-  const int32_t above = trees.treeParent[p];
-  if (trees.treeRight[above] == p) {
-    trees.treeRight[above] = int16_t(r);
-  } else {
-    trees.treeLeft[above] = int16_t(r);
-  }
-  trees.treeParent[p] = NoNode;
+  trees.link[p][side] = int16_t(r);
+  trees.treeParent[r] = int16_t(p);
+  trees.matchLength = matchLength;
+  trees.matchOffset = matchOffset;
 }
 
 void DeleteMatchNode(MatchTrees& trees, int32_t p) {
   if (trees.treeParent[p] == NoNode) return;
+  const int32_t left = trees.link[p][TreeLeft];
+  const int32_t right = trees.link[p][TreeRight];
   int32_t q;
-  if (trees.treeRight[p] == NoNode) {
-    q = trees.treeLeft[p];
-  } else if (trees.treeLeft[p] == NoNode) {
-    q = trees.treeRight[p];
+  if (right == NoNode) {
+    q = left;
+  } else if (left == NoNode) {
+    q = right;
   } else {
     // Two children: the rightmost node of the left subtree replaces p.
-    q = trees.treeLeft[p];
-    if (trees.treeRight[q] != NoNode) {
+    q = left;
+    if (trees.link[q][TreeRight] != NoNode) {
       do {
-        q = trees.treeRight[q];
-      } while (trees.treeRight[q] != NoNode);
-      trees.treeRight[trees.treeParent[q]] = trees.treeLeft[q];
-      trees.treeParent[trees.treeLeft[q]] = trees.treeParent[q];
-      trees.treeLeft[q] = trees.treeLeft[p];
-      trees.treeParent[trees.treeLeft[p]] = int16_t(q);
+        q = trees.link[q][TreeRight];
+      } while (trees.link[q][TreeRight] != NoNode);
+      const int32_t above = trees.treeParent[q];
+      trees.link[above][TreeRight] = trees.link[q][TreeLeft];
+      trees.treeParent[trees.link[q][TreeLeft]] = int16_t(above);
+      trees.link[q][TreeLeft] = int16_t(left);
+      trees.treeParent[left] = int16_t(q);
     }
-    trees.treeRight[q] = trees.treeRight[p];
-    trees.treeParent[trees.treeRight[p]] = int16_t(q);
+    trees.link[q][TreeRight] = int16_t(right);
+    trees.treeParent[right] = int16_t(q);
   }
   const int32_t above = trees.treeParent[p];
   trees.treeParent[q] = int16_t(above);
-  if (trees.treeRight[above] == p) {
-    trees.treeRight[above] = int16_t(q);
-  } else {
-    trees.treeLeft[above] = int16_t(q);
-  }
+  trees.link[above][SideOf(trees, above, p)] = int16_t(q);
   trees.treeParent[p] = NoNode;
 }
 
@@ -155,11 +167,13 @@ void EncodeSymbol(Codec& codec, int32_t symbol) {
   const int16_t* parent = codec.model.parent;
   // Walk up from the leaf; each level's bit pushes the ones below it down,
   // so the code ends left-aligned with the root's bit on top. The register
-  // holds 32 levels, more than any tree the model can grow.
+  // holds 32 levels, more than any tree the model can grow (21).
+  int16_t path[SymbolCount];
   uint32_t code = 0;
   int32_t length = 0;
   int32_t k = parent[NodeCount + symbol];
   do {
+    path[length] = int16_t(k);
     code = (code >> 1) | (uint32_t(k & 1) << 31);
     ++length;
     k = parent[k];
@@ -170,7 +184,7 @@ void EncodeSymbol(Codec& codec, int32_t symbol) {
   } else {
     PutCodeBits(codec, length, code);
   }
-  UpdateModel(codec.model, symbol);
+  UpdateModelAlong(codec.model, symbol, path, length);
 }
 
 void EncodeMatchOffset(Codec& codec, int32_t offset) {
