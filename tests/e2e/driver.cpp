@@ -398,6 +398,7 @@ bool StepProgress(const std::string& holdName, bool answerMidway = false) {
   if (positions.size() > 12) list += ",...," + std::to_string(positions.back());
   Say("progress positions=%zu rising=%d last=%d closed=1 (%s)", positions.size(), rising ? 1 : 0,
       positions.empty() ? -1 : positions.back(), list.c_str());
+  Say("progress open for %lu ms", GetTickCount() - start);
   return true;
 }
 
@@ -461,10 +462,10 @@ bool StepDisplayProperties() {
 
 // --- Registry ---
 
-bool SplitKey(const std::string& spec, HKEY& root, std::string& key) {
-  size_t slash = spec.find('\\');
-  std::string rootName = spec.substr(0, slash);
-  key = slash == std::string::npos ? "" : spec.substr(slash + 1);
+bool SplitKey(const std::string& path, HKEY& root, std::string& key) {
+  size_t slash = path.find('\\');
+  std::string rootName = path.substr(0, slash);
+  key = slash == std::string::npos ? "" : path.substr(slash + 1);
   if (rootName == "HKLM") root = HKEY_LOCAL_MACHINE;
   else if (rootName == "HKCU") root = HKEY_CURRENT_USER;
   else if (rootName == "HKCR") root = HKEY_CLASSES_ROOT;

@@ -49,7 +49,7 @@ e2e_main() {
     exit 1
   fi
   WINDIR=$WINEPREFIX/drive_c/windows
-  WORK=$BUILD/e2e/$CASE
+  WORK=$BUILD/e2e/$(basename "$0" .sh).$CASE
   SHOTS=$BUILD/screenshots
   rm -rf "$WORK"
   mkdir -p "$WORK" "$SHOTS"
