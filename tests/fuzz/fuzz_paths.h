@@ -21,6 +21,8 @@ const char* LoadAnySettings(const uint8_t* data, size_t size);
 // Any bytes as a file given to the tool's verify and list: every entry
 // checked and extracted, to memory and to a file.
 const char* VerifyAnyFile(const uint8_t* data, size_t size);
+// Any bytes as a file given to the tool's verify, list and info commands.
+const char* RunToolCommands(const uint8_t* data, size_t size);
 // Any bytes as a build manifest.
 const char* ParseAnyManifest(const uint8_t* data, size_t size);
 // Any bytes as the restart file that gets a "[Rename]" line inserted.

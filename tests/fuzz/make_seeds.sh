@@ -14,7 +14,7 @@ tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
 
 rm -rf "$corpus"
-mkdir -p "$corpus"/{reader,verify,expand,settings,manifest,restart_edit}
+mkdir -p "$corpus"/{reader,verify,commands,expand,settings,manifest,restart_edit}
 
 # --- Archives: the damaged-installer fixture behind a 64-byte program. ---
 printf 'MZ%062d' 0 >"$tmp/stub.bin"
@@ -69,6 +69,10 @@ for dir in reader verify; do
   : >"$corpus/$dir/empty"
 done
 
+for f in installer entry-kinds saver-checksum info-6000 claims-255 kmdl-offset-negative text; do
+  cp "$corpus/verify/$f" "$corpus/commands/$f"
+done
+
 # --- Streams: lengths around the block edges, then damaged ones. ---
 head -c 0 /dev/zero >"$tmp/0"
 printf 'A' >"$tmp/1"
@@ -82,6 +86,10 @@ head -c 40 "$corpus/expand/stream-text" >"$corpus/expand/cut-short"
 cp "$corpus/expand/stream-text" "$corpus/expand/flipped-code"
 printf '\xff' | dd of="$corpus/expand/flipped-code" bs=1 seek=30 conv=notrunc status=none
 printf 'RC\xa5\x68\x06\x00' >"$corpus/expand/empty-block"
+# A stream whose stated length needs more room than a sink that holds only
+# what comes before its damaged second block.
+cp "$corpus/expand/stream-noise" "$corpus/expand/damaged-second-block"
+printf '\x00' | dd of="$corpus/expand/damaged-second-block" bs=1 seek=10300 conv=notrunc status=none
 
 # --- Settings: byte 0 bit 0 = compressed, byte 1 = mask, then the record. ---
 "$tool" extract "$tmp/small.exe" INFO -o "$tmp/info" >/dev/null

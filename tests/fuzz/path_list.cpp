@@ -10,6 +10,7 @@ const NamedPath* AllPaths(int* count) {
       {"verify", VerifyAnyFile},
 #ifdef LV_FUZZ_MANIFEST
       {"manifest", ParseAnyManifest},
+      {"commands", RunToolCommands},
 #endif
 #ifdef LV_FUZZ_RESTART_EDIT
       {"restart_edit", EditAnyRestartFile},

@@ -18,7 +18,7 @@ foreach(candidate lv_tool_core lv_tool lumaveil_core)
   endif()
 endforeach()
 if(fuzz_tool_library)
-  list(APPEND fuzz_path_sources ${FUZZ_DIR}/manifest_path.cpp)
+  list(APPEND fuzz_path_sources ${FUZZ_DIR}/manifest_path.cpp ${FUZZ_DIR}/commands_path.cpp)
   list(APPEND fuzz_path_libraries ${fuzz_tool_library})
   list(APPEND fuzz_path_definitions LV_FUZZ_MANIFEST)
 endif()
@@ -107,7 +107,8 @@ set(fuzz_targets
     settings:LoadAnySettings:archive_paths.cpp:lv_settings
     verify:VerifyAnyFile:archive_paths.cpp:lv_settings)
 if(fuzz_tool_library)
-  list(APPEND fuzz_targets manifest:ParseAnyManifest:manifest_path.cpp:${fuzz_tool_library})
+  list(APPEND fuzz_targets manifest:ParseAnyManifest:manifest_path.cpp:${fuzz_tool_library}
+                           commands:RunToolCommands:commands_path.cpp:${fuzz_tool_library})
 endif()
 if(fuzz_system_library)
   list(APPEND fuzz_targets restart_edit:EditAnyRestartFile:restart_path.cpp:${fuzz_system_library})

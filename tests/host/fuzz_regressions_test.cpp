@@ -15,6 +15,10 @@
 
 namespace fs = std::filesystem;
 
+namespace fuzzpaths {
+void PrintTo(const NamedPath& path, std::ostream* out) { *out << path.name; }
+}  // namespace fuzzpaths
+
 namespace {
 
 std::vector<fs::path> StoredInputs(const std::string& path) {
