@@ -216,7 +216,6 @@ case_windows_98() {
   build_installer
   reset_prefix Ninety8 "regset:$APP_DEFAULTS:Version=win98"
   run_installer "" box answer gone query:Ninety8
-  driver_now "regdel:$APP_DEFAULTS"
   expect_installed Ninety8 "Ninety8 screensaver"
   expect_record 'started C:\windows\Ninety8.scr cmdline=[C:\windows\Ninety8.scr /s]'
 }

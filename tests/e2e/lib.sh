@@ -230,6 +230,8 @@ run_installer() {
     *) steps+=("$step") ;;
     esac
   done
+  # The settings made for the installer go when it is done with them.
+  steps+=("regdel:$APP_DEFAULTS")
   : >"$WORK/driver.out"
   "$HARNESS" "$BUILD" run "$DRIVER" --sync "$(winpath "$WORK")" "${steps[@]}" >"$WORK/driver.out" 2>"$WORK/driver.err" &
   local driver=$!
