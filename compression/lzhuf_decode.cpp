@@ -313,8 +313,9 @@ void DecodeBody(Codec& codec) {
     uint32_t n = uint32_t(symbol - 256 + MatchThreshold + 1);
     if (n > length - count) n = length - count;
     count += n;
-    if (stream.writePosition + int32_t(n) < stream.writeLimit) {
-      // No flush within this match: copy straight into the output buffer.
+    if (stream.writePosition + int32_t(n) < stream.writeLimit && stream.byteTicks + int32_t(n) < 1024) {
+      // Neither a flush nor a counted tick falls inside this match: copy
+      // straight into the output buffer.
       uint8_t* out = stream.output + stream.writePosition;
       for (uint32_t k = 0; k < n; ++k) {
         const uint8_t byte = window[(from + int32_t(k)) & (RingSize - 1)];
@@ -323,7 +324,7 @@ void DecodeBody(Codec& codec) {
         r = (r + 1) & (RingSize - 1);
       }
       stream.writePosition += int32_t(n);
-      CountTicks(stream, int32_t(n));
+      stream.byteTicks += int32_t(n);
       continue;
     }
     for (uint32_t k = 0; k < n; ++k) {

@@ -242,6 +242,7 @@ struct HookLog {
   std::vector<int32_t> written;
   int ticks = 0;
   std::vector<std::string> events;
+  const Codec* codec = nullptr;  // when set, ticks are tagged with the output position
 };
 
 void OnWritten(void* context, int32_t count) {
@@ -253,7 +254,12 @@ void OnWritten(void* context, int32_t count) {
 void OnTick(void* context) {
   auto* log = static_cast<HookLog*>(context);
   ++log->ticks;
-  log->events.push_back("tick");
+  if (log->codec) {
+    const BlockStream& stream = log->codec->stream;
+    log->events.push_back("tick at " + std::to_string(stream.totalWritten + stream.writePosition));
+  } else {
+    log->events.push_back("tick");
+  }
 }
 
 TEST(CodecHooks, SmallestBodiesCallThemAtTheListedPoints) {
@@ -330,6 +336,67 @@ TEST(CodecHooks, TicksFollowTheBytesMoved) {
   const int expandReads = int(log.written.size()) == 0 ? 0 : blocks;  // every block is read once
   EXPECT_GE(log.ticks, expandReads + int(log.written.size()) + (moved - 16 * blocks - 64) / 1024);
   EXPECT_LE(log.ticks, expandReads + int(log.written.size()) + (moved + 64) / 1024);
+}
+
+// The plain definition of expanding: a bit and a byte at a time through
+// the stream's reader, every byte through WriteStreamByte.
+Bytes ExpandByteByByte(Codec& codec, const Bytes& stream, int32_t size) {
+  Bytes out(static_cast<size_t>(size));
+  SetStreamEndpoints(codec, stream.data(), out.data(), size);
+  BeginStream(codec, InvalidFile, InvalidFile, true);
+  codec.stream.inputLeft = int32_t(stream.size());
+  const uint32_t length = ReadExpandedLength(codec);
+  if (length != 0) {
+    ResetModel(codec.model);
+    for (int i = 0; i < WindowStart; ++i) codec.window[i] = ' ';
+    int r = WindowStart;
+    for (uint32_t count = 0; count < length;) {
+      int c = codec.model.child[RootNode];
+      while (c < NodeCount) c = codec.model.child[c + ReadCodeBit(codec)];
+      const int symbol = c - NodeCount;
+      UpdateModel(codec.model, symbol);
+      if (symbol < 256) {
+        WriteStreamByte(codec, uint8_t(symbol));
+        codec.window[r] = uint8_t(symbol);
+        r = (r + 1) % RingSize;
+        ++count;
+        continue;
+      }
+      uint32_t bits = uint32_t(ReadCodeByte(codec));
+      const int high = offsetCode.highByPrefix[bits];
+      for (int n = offsetCode.lengthByPrefix[bits] - 2; n > 0; --n) bits = bits * 2 + uint32_t(ReadCodeBit(codec));
+      const int from = r - (high * 64 + int(bits % 64)) - 1 + RingSize;
+      for (int k = 0; k < symbol - 253; ++k, ++count) {
+        const uint8_t byte = codec.window[(from + k) % RingSize];
+        WriteStreamByte(codec, byte);
+        codec.window[r] = byte;
+        r = (r + 1) % RingSize;
+      }
+    }
+  }
+  WriteBlock(codec);
+  EndStream(codec);
+  return out;
+}
+
+// The decoder reads code many bits at a time, yet moves the bytes exactly as
+// the byte-at-a-time definition does: the same hook calls in the same order.
+TEST(CodecHooks, FastReadingMovesBytesLikeTheDefinition) {
+  for (const Bytes& data : {Text(120000, 1), RandomBytes(45000, 2), Structured(80000, 3), Bytes(30000, 'k')}) {
+    const Bytes stream = Compress(data);
+    auto fast = NewCodec();
+    auto plain = NewCodec();
+    HookLog fastLog, plainLog;
+    fastLog.codec = fast.get();
+    plainLog.codec = plain.get();
+    SetStreamHooks(*fast, OnWritten, OnTick, &fastLog);
+    SetStreamHooks(*plain, OnWritten, OnTick, &plainLog);
+    const Expanded out = Expand(*fast, stream, int32_t(data.size()), int32_t(stream.size()));
+    EXPECT_TRUE(out.data == data);
+    EXPECT_TRUE(ExpandByteByByte(*plain, stream, int32_t(data.size())) == data);
+    EXPECT_GT(fastLog.ticks, 10);
+    EXPECT_EQ(fastLog.events, plainLog.events);
+  }
 }
 
 TEST(CodecHooks, NullHooksAreSkipped) {
