@@ -16,6 +16,8 @@
 //   info=SIZE           store "INFO" again, compressed, as SIZE bytes (the
 //                       record padded with zeros)
 //   info-text=AT=TEXT   store "INFO" again with TEXT (and a NUL) at offset AT
+//   plain=directory     leave the directory deciphered (for fuzz seeds whose
+//                       directory the fuzz path enciphers); last operation
 // POS: a number; end-N; dir+N (start of the directory); NAME+N (the entry's
 // first stored byte); NAME.mid (the middle of its stored bytes); NAME.end-N.
 #include <strings.h>
@@ -216,6 +218,10 @@ void Apply(Subject& s, const std::string& op) {
     }
     s.Record(0)[EntryLeadByteAt] = uint8_t(n);
     s.StoreDirectory(old);
+  } else if (verb == "plain" && arg == "directory") {
+    if (!s.count) Fail("no directory");
+    std::copy(s.directory.begin(), s.directory.end(), s.bytes.end() - long(s.directory.size()));
+    return;
   } else if (verb == "info") {
     ReplaceInfo(s, std::atoi(arg.c_str()));
   } else if (verb == "info-text") {

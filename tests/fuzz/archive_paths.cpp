@@ -11,6 +11,7 @@
 #include "archive/archive.h"
 #include "installer/settings.h"
 #include "tests/fuzz/fuzz_paths.h"
+#include "tests/fuzz/plain_directory.h"
 #include "tests/fuzz/scratch_file.h"
 
 namespace fuzzpaths {
@@ -249,7 +250,9 @@ const char* LoadAnySettings(const uint8_t* data, size_t size) {
   return nullptr;
 }
 
-const char* VerifyAnyFile(const uint8_t* data, size_t size) {
+const char* VerifyAnyFile(const uint8_t* plain, size_t size) {
+  std::vector<uint8_t> bytes = WithEncipheredDirectory(plain, size);
+  const uint8_t* data = bytes.data();
   ScratchFile file(data, size);
   if (!file.ok()) return nullptr;
   Archive& archive = SharedArchive();

@@ -8,6 +8,7 @@
 #include <exception>
 
 #include "tests/fuzz/fuzz_paths.h"
+#include "tests/fuzz/plain_directory.h"
 #include "tests/fuzz/scratch_file.h"
 #include "tool/commands.h"
 #include "tool/files.h"
@@ -41,8 +42,9 @@ class QuietOutput {
 
 }  // namespace
 
-const char* RunToolCommands(const uint8_t* data, size_t size) {
-  ScratchFile file(data, size);
+const char* RunToolCommands(const uint8_t* plain, size_t size) {
+  std::vector<uint8_t> bytes = WithEncipheredDirectory(plain, size);
+  ScratchFile file(bytes.data(), size);
   if (!file.ok()) return nullptr;
   QuietOutput quiet;
   static char line[256];

@@ -19,9 +19,11 @@ const char* ExpandAnyStream(const uint8_t* data, size_t size);
 // plain or compressed, loaded as the installer loads its settings.
 const char* LoadAnySettings(const uint8_t* data, size_t size);
 // Any bytes as a file given to the tool's verify and list: every entry
-// checked and extracted, to memory and to a file.
+// checked and extracted, to memory and to a file. The directory comes plain
+// (see plain_directory.h).
 const char* VerifyAnyFile(const uint8_t* data, size_t size);
-// Any bytes as a file given to the tool's verify, list and info commands.
+// Any bytes as a file given to the tool's verify, list and info commands,
+// the directory plain.
 const char* RunToolCommands(const uint8_t* data, size_t size);
 // Any bytes as a build manifest.
 const char* ParseAnyManifest(const uint8_t* data, size_t size);

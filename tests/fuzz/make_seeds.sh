@@ -55,22 +55,23 @@ inline = ""
 EOF
 "$tool" build "$tmp/kinds.toml" --stub "$tmp/stub.bin" -o "$tmp/kinds.exe" >/dev/null
 
-for dir in reader verify; do
-  cp "$tmp/small.exe" "$corpus/$dir/installer"
-  cp "$tmp/kinds.exe" "$corpus/$dir/entry-kinds"
+# The reader gets the files as they are; verify and the commands get them
+# with the directory plain (their fuzz paths encipher it).
+for dir in reader verify commands; do
+  plain=()
+  [ "$dir" = reader ] || plain=(plain=directory)
+  "$damage" "$tmp/small.exe" "$corpus/$dir/installer" "${plain[@]}"
+  "$damage" "$tmp/kinds.exe" "$corpus/$dir/entry-kinds" "${plain[@]}"
+  "$damage" "$tmp/small.exe" "$corpus/$dir/saver-checksum" flip=SAVER+12 "${plain[@]}"
+  "$damage" "$tmp/small.exe" "$corpus/$dir/kmdl-offset-negative" set=KMDL.offset=-8 "${plain[@]}"
+  "$damage" "$tmp/small.exe" "$corpus/$dir/saver-size-outside" set=SAVER.stored=0x10000000 "${plain[@]}"
+  "$damage" "$tmp/small.exe" "$corpus/$dir/info-6000" info=6000 "${plain[@]}"
+  printf 'not an archive' >"$corpus/$dir/text"
+  [ "$dir" = commands ] && continue
   "$damage" "$tmp/small.exe" "$corpus/$dir/cut-dir-one-record" keep=end-40
   "$damage" "$tmp/small.exe" "$corpus/$dir/thirty-three-records" records=33
   "$damage" "$tmp/small.exe" "$corpus/$dir/claims-255" 'set=#0.lead=255'
-  "$damage" "$tmp/small.exe" "$corpus/$dir/saver-checksum" flip=SAVER+12
-  "$damage" "$tmp/small.exe" "$corpus/$dir/kmdl-offset-negative" set=KMDL.offset=-8
-  "$damage" "$tmp/small.exe" "$corpus/$dir/saver-size-outside" set=SAVER.stored=0x10000000
-  "$damage" "$tmp/small.exe" "$corpus/$dir/info-6000" info=6000
-  printf 'not an archive' >"$corpus/$dir/text"
   : >"$corpus/$dir/empty"
-done
-
-for f in installer entry-kinds saver-checksum info-6000 claims-255 kmdl-offset-negative text; do
-  cp "$corpus/verify/$f" "$corpus/commands/$f"
 done
 
 # --- Streams: lengths around the block edges, then damaged ones. ---
