@@ -4,7 +4,11 @@
 # the installed file, system.ini, the registry and what the installer started.
 #
 # A script defines functions case_NAME and ends with `e2e_main "$@"`; it is run
-# as SCRIPT BUILD CASE (tests.cmake registers one test per case).
+# as SCRIPT BUILD CASE (tests.cmake registers one test per case, label e2e:
+# `ctest -L e2e`). By hand, start the shared Xvfb first with
+# `tests/wine/harness.sh BUILD setup`. Each case works in BUILD/e2e/SCRIPT.CASE
+# (manifest, installer, driver.out, record.log); screenshots of the boxes go
+# to BUILD/screenshots.
 
 set -u
 SRC=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
