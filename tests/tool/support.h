@@ -66,16 +66,22 @@ struct RunResult {
 // the child, so that file permissions hold for it as they do for a user.
 inline RunResult Run(const std::vector<std::string>& args, const fs::path& cwd, bool asNobody = false) {
   fs::path outPath = cwd / ".run.stdout", errPath = cwd / ".run.stderr";
+  std::string binary = LUMAVEIL_BINARY;
+  fs::path copy = cwd / ".lumaveil";
+  if (asNobody && geteuid() == 0) {
+    // The build tree may lie where nobody cannot reach; a copy beside the test's files can be run.
+    fs::copy_file(binary, copy, fs::copy_options::overwrite_existing);
+    binary = copy.string();
+  }
   pid_t pid = fork();
   if (pid == 0) {
     if (chdir(cwd.c_str()) != 0) _exit(127);
     if (!freopen(outPath.c_str(), "w", stdout) || !freopen(errPath.c_str(), "w", stderr)) _exit(127);
     if (asNobody && geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(126);
     std::vector<char*> argv;
-    std::string binary = LUMAVEIL_BINARY;
     argv.push_back(binary.data());
-    std::vector<std::string> copy = args;
-    for (auto& a : copy) argv.push_back(a.data());
+    std::vector<std::string> argsCopy = args;
+    for (auto& a : argsCopy) argv.push_back(a.data());
     argv.push_back(nullptr);
     execv(binary.c_str(), argv.data());
     _exit(127);
@@ -88,6 +94,7 @@ inline RunResult Run(const std::vector<std::string>& args, const fs::path& cwd, 
   r.err = ReadText(errPath);
   fs::remove(outPath);
   fs::remove(errPath);
+  fs::remove(copy);
   return r;
 }
 
