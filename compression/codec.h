@@ -42,8 +42,8 @@ using TickHook = void (*)(void* context);
 // is the slot of symbol s's leaf.
 struct LzhufModel {
   // [NodeCount] and the slack after it hold 0xFFFF: a sentinel for the
-  // search upward, which reads eight weights at a time.
-  uint16_t weight[NodeCount + 8];
+  // search upward, which reads sixteen weights at a time.
+  uint16_t weight[NodeCount + 16];
   int16_t child[NodeCount];
   int16_t parent[NodeCount + SymbolCount];
 };

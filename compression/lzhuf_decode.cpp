@@ -36,15 +36,17 @@ constexpr OffsetCode MakeOffsetCode() {
 
 // The highest slot at or above from whose weight is below k, given that
 // from's is. Equal weights can form long runs (every leaf starts at 1), so
-// eight weights are compared at a time; the sentinels stop the search.
+// sixteen weights are compared at a time; the sentinels stop the search.
 inline int32_t HighestSlotBelow(const uint16_t* weight, int32_t from, uint32_t k) {
 #if defined(__SSE2__)
   const __m128i key = _mm_set1_epi16(int16_t(k));
-  for (int32_t at = from;; at += 8) {
-    const __m128i weights = _mm_loadu_si128(reinterpret_cast<const __m128i*>(weight + at));
+  const __m128i zero = _mm_setzero_si128();
+  for (int32_t at = from;; at += 16) {
+    const __m128i low = _mm_loadu_si128(reinterpret_cast<const __m128i*>(weight + at));
+    const __m128i high = _mm_loadu_si128(reinterpret_cast<const __m128i*>(weight + at + 8));
     // k - weight saturates to 0 exactly where weight >= k.
-    const __m128i below = _mm_subs_epu16(key, weights);
-    const uint32_t atLeast = uint32_t(_mm_movemask_epi8(_mm_cmpeq_epi16(below, _mm_setzero_si128())));
+    const uint32_t atLeast = uint32_t(_mm_movemask_epi8(_mm_cmpeq_epi16(_mm_subs_epu16(key, low), zero))) |
+                             uint32_t(_mm_movemask_epi8(_mm_cmpeq_epi16(_mm_subs_epu16(key, high), zero))) << 16;
     if (atLeast != 0) return at + (__builtin_ctz(atLeast) >> 1) - 1;
   }
 #else
@@ -115,7 +117,7 @@ void ResetModel(LzhufModel& model) {
     model.child[j] = int16_t(i);
     model.parent[i] = model.parent[i + 1] = int16_t(j);
   }
-  for (int32_t i = NodeCount; i < NodeCount + 8; ++i) model.weight[i] = 0xFFFF;
+  for (int32_t i = NodeCount; i < NodeCount + 16; ++i) model.weight[i] = 0xFFFF;
   model.parent[RootNode] = 0;
 }
 
