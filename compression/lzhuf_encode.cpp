@@ -93,8 +93,9 @@ void InsertMatchNode(Codec& codec, int32_t r) {
         keyStart != nodeStart ? 1 + LeadingZeroBytes(keyStart ^ nodeStart) : CompareRest(key, window + p, greater);
     // Of equally long matches the nearest wins.
     const int32_t offset = ((r - p) & (RingSize - 1)) - 1;
+    // (Bitwise, not short-circuit: no branches to mispredict.)
     const bool better =
-        shared > MatchThreshold && (shared > matchLength || (shared == matchLength && offset < matchOffset));
+        (shared > MatchThreshold) & ((shared > matchLength) | ((shared == matchLength) & (offset < matchOffset)));
     matchLength = better ? shared : matchLength;
     matchOffset = better ? offset : matchOffset;
     if (shared >= MaxMatch) {
