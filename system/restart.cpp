@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include "platform/bytes.h"
 #include "system/text.h"
 
 namespace {
@@ -13,7 +14,11 @@ RestartState s_restart;
 }  // namespace
 
 int RenameAtRestart(const char* existing, const char* newName) {
-  if (BOOL moved = MoveFileExA(existing, newName, MOVEFILE_DELAY_UNTIL_REBOOT)) return moved;
+  // NT deletes at restart when the new name is null; the name "NUL" would
+  // schedule a rename onto the null device instead, and the file would stay.
+  // "NUL" keeps its meaning in WinInit.Ini, where it asks for the deletion.
+  const char* target = EqualNoCase(newName, "NUL") ? nullptr : newName;
+  if (BOOL moved = MoveFileExA(existing, target, MOVEFILE_DELAY_UNTIL_REBOOT)) return moved;
   return AddRenameToRestartFile(existing, newName);
 }
 

@@ -105,7 +105,7 @@ case_open_document_in_use() {
   check "document still there" test -e "$(unix_path "$OPENED")"
   : >"$WORK/prepare.out"
   driver_now "reg:$pending" "regdelv:$pending"
-  check "deletion at restart scheduled for $OPENED" grep -Fq "\\\\??\\\\${OPENED//\\/\\\\}|" "$WORK/prepare.out"
+  check "deletion at restart scheduled for $OPENED" grep -Fq "\\\\??\\\\${OPENED//\\/\\\\}||" "$WORK/prepare.out"
   # The recorder lets the document go 7 s after it opened it.
   sleep 2.5
   rm -f "$(unix_path "$OPENED")"

@@ -169,8 +169,9 @@ void CheckRestartFile(const std::string& doc) {
   DeleteFileA(RestartFile().c_str());
 }
 
-// MoveFileExA's delayed rename works in the prefix: RenameAtRestart leaves
-// WinInit.Ini alone and Wine records the rename for the next boot.
+// MoveFileExA's delayed deletion works in the prefix: RenameAtRestart leaves
+// WinInit.Ini alone and Wine records a deletion (an empty target, not a
+// rename onto the NUL device) for the next boot.
 void CheckDelayedRename(const std::string& doc) {
   DeleteFileA(RestartFile().c_str());
   ClearPendingRenames();
@@ -180,7 +181,7 @@ void CheckDelayedRename(const std::string& doc) {
   DWORD type = 0;
   CHECK(ReadPendingRenames(pending, type));
   CHECK_EQ(type, REG_MULTI_SZ);
-  CHECK_TEXT(Printable(pending), "\\??\\" + doc + "|\\??\\NUL||");
+  CHECK_TEXT(Printable(pending), "\\??\\" + doc + "|||");  // an empty target: deleted at restart
   ClearPendingRenames();
 }
 
@@ -244,7 +245,7 @@ void CheckDeleteDocumentLater() {
     std::string content;
     if (moveAvailable) {
       CHECK(ReadPendingRenames(pending, type));
-      CHECK_TEXT(Printable(pending), "\\??\\" + doc + "|\\??\\NUL||");
+      CHECK_TEXT(Printable(pending), "\\??\\" + doc + "|||");  // an empty target: deleted at restart
       CHECK(!FileExists(RestartFile()));
     } else {
       CHECK(!ReadPendingRenames(pending, type));
