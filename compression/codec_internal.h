@@ -3,6 +3,10 @@
 #pragma once
 #include "compression/codec.h"
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 // --- Block stream (block_stream.cpp) ---
 // Sets the stream up for one call of ExpandStream or CompressStream.
 void BeginStream(Codec& codec, FileHandle source, FileHandle sink, bool expanding);
@@ -103,3 +107,82 @@ void FlushCodeBits(Codec& codec);
 void EncodeSymbol(Codec& codec, int32_t symbol);
 void EncodeMatchOffset(Codec& codec, int32_t offset);
 void EncodeBody(Codec& codec);
+
+// --- Word and vector steps of the hot loops ---
+// Each fast form has a plain one beside it; the tests hold them to agree, so
+// that every build codes the same bytes.
+
+// The highest slot at or above from whose weight is below k, given that
+// from's is; the 0xFFFF sentinels after the last node stop the search.
+inline int32_t HighestSlotBelowPlain(const uint16_t* weight, int32_t from, uint32_t k) {
+  int32_t at = from + 1;
+  while (weight[at] < k) ++at;
+  return at - 1;
+}
+
+#if defined(__SSE2__)
+// Equal weights can form long runs (every leaf starts at 1): sixteen at a time.
+inline int32_t HighestSlotBelowSse2(const uint16_t* weight, int32_t from, uint32_t k) {
+  const __m128i key = _mm_set1_epi16(int16_t(k));
+  const __m128i zero = _mm_setzero_si128();
+  for (int32_t at = from;; at += 16) {
+    const __m128i low = _mm_loadu_si128(reinterpret_cast<const __m128i*>(weight + at));
+    const __m128i high = _mm_loadu_si128(reinterpret_cast<const __m128i*>(weight + at + 8));
+    // k - weight saturates to 0 exactly where weight >= k.
+    const uint32_t atLeast = uint32_t(_mm_movemask_epi8(_mm_cmpeq_epi16(_mm_subs_epu16(key, low), zero))) |
+                             uint32_t(_mm_movemask_epi8(_mm_cmpeq_epi16(_mm_subs_epu16(key, high), zero))) << 16;
+    if (atLeast != 0) return at + (__builtin_ctz(atLeast) >> 1) - 1;
+  }
+}
+#endif
+
+inline int32_t HighestSlotBelow(const uint16_t* weight, int32_t from, uint32_t k) {
+#if defined(__SSE2__)
+  return HighestSlotBelowSse2(weight, from, k);
+#else
+  return HighestSlotBelowPlain(weight, from, k);
+#endif
+}
+
+// Window strings are compared a word at a time (32 or 64 bits), loaded most
+// significant byte first so that comparing the words orders the strings.
+template <typename Word>
+inline Word LoadBigEndian(const uint8_t* p) {
+  Word value;
+  __builtin_memcpy(&value, p, sizeof value);
+#if __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+  if constexpr (sizeof(Word) == 8) {
+    value = Word(__builtin_bswap64(uint64_t(value)));
+  } else {
+    value = Word(__builtin_bswap32(uint32_t(value)));
+  }
+#endif
+  return value;
+}
+
+template <typename Word>
+inline int32_t LeadingZeroBytes(Word difference) {
+  if constexpr (sizeof(Word) == 8) {
+    return __builtin_clzll(uint64_t(difference)) >> 3;
+  } else {
+    return __builtin_clz(uint32_t(difference)) >> 3;
+  }
+}
+
+// How many leading bytes the 60-byte strings at key and node share, given
+// that their first bytes and first word (bytes 1..) are equal, and whether
+// key sorts after node. Reads up to 8 bytes past the strings.
+template <typename Word>
+inline int32_t CompareRest(const uint8_t* key, const uint8_t* node, bool& greater) {
+  for (int32_t i = 1 + int32_t(sizeof(Word)); i < MaxMatch; i += int32_t(sizeof(Word))) {
+    const Word a = LoadBigEndian<Word>(key + i);
+    const Word b = LoadBigEndian<Word>(node + i);
+    if (a != b) {
+      greater = a > b;
+      const int32_t at = i + LeadingZeroBytes(a ^ b);
+      return at < MaxMatch ? at : MaxMatch;
+    }
+  }
+  greater = false;
+  return MaxMatch;
+}

@@ -5,10 +5,6 @@
 #include "compression/codec_internal.h"
 #include "platform/bytes.h"
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-
 namespace {
 
 // The offset code is canonical: codes in increasing order of the high part,
@@ -32,28 +28,6 @@ constexpr OffsetCode MakeOffsetCode() {
     code <<= 1;
   }
   return table;
-}
-
-// The highest slot at or above from whose weight is below k, given that
-// from's is. Equal weights can form long runs (every leaf starts at 1), so
-// sixteen weights are compared at a time; the sentinels stop the search.
-inline int32_t HighestSlotBelow(const uint16_t* weight, int32_t from, uint32_t k) {
-#if defined(__SSE2__)
-  const __m128i key = _mm_set1_epi16(int16_t(k));
-  const __m128i zero = _mm_setzero_si128();
-  for (int32_t at = from;; at += 16) {
-    const __m128i low = _mm_loadu_si128(reinterpret_cast<const __m128i*>(weight + at));
-    const __m128i high = _mm_loadu_si128(reinterpret_cast<const __m128i*>(weight + at + 8));
-    // k - weight saturates to 0 exactly where weight >= k.
-    const uint32_t atLeast = uint32_t(_mm_movemask_epi8(_mm_cmpeq_epi16(_mm_subs_epu16(key, low), zero))) |
-                             uint32_t(_mm_movemask_epi8(_mm_cmpeq_epi16(_mm_subs_epu16(key, high), zero))) << 16;
-    if (atLeast != 0) return at + (__builtin_ctz(atLeast) >> 1) - 1;
-  }
-#else
-  int32_t at = from + 1;
-  while (weight[at] < k) ++at;
-  return at - 1;
-#endif
 }
 
 // Pulls code bytes until more than 8 bits wait, as the format's reader does;

@@ -4,44 +4,8 @@
 #include "compression/codec_internal.h"
 #include "platform/bytes.h"
 
-namespace {
-
-// Strings are compared a machine word at a time, loaded most significant
-// byte first so that comparing the words orders the strings.
+// Strings are compared a machine word at a time.
 using Word = uintptr_t;
-
-inline Word LoadWord(const uint8_t* p) {
-  Word value;
-  __builtin_memcpy(&value, p, sizeof value);
-#if __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
-  value = sizeof(Word) == 8 ? Word(__builtin_bswap64(uint64_t(value))) : Word(__builtin_bswap32(uint32_t(value)));
-#endif
-  return value;
-}
-
-inline int32_t LeadingZeroBytes(Word difference) {
-  return (sizeof(Word) == 8 ? __builtin_clzll(uint64_t(difference)) : __builtin_clz(uint32_t(difference))) >> 3;
-}
-
-// How many leading bytes the 60-byte strings at key and node share, given
-// that their first bytes are equal (1..60), and whether key sorts after node.
-// The caller has compared the first word (bytes 1..); this goes on from the
-// second. The window has slack behind its mirror for the last load.
-inline int32_t CompareRest(const uint8_t* key, const uint8_t* node, bool& greater) {
-  for (int32_t i = 1 + int32_t(sizeof(Word)); i < MaxMatch; i += int32_t(sizeof(Word))) {
-    const Word a = LoadWord(key + i);
-    const Word b = LoadWord(node + i);
-    if (a != b) {
-      greater = a > b;
-      const int32_t at = i + LeadingZeroBytes(a ^ b);
-      return at < MaxMatch ? at : MaxMatch;
-    }
-  }
-  greater = false;
-  return MaxMatch;
-}
-
-}  // namespace
 
 void InitMatchTrees(MatchTrees& trees) {
   for (int32_t i = RingSize + 1; i <= RingSize + 256; ++i) trees.link[i][TreeRight] = NoNode;
@@ -79,7 +43,7 @@ void InsertMatchNode(Codec& codec, int32_t r) {
   int32_t next = trees.link[p][TreeRight];
   int32_t matchLength = 0;
   int32_t matchOffset = trees.matchOffset;
-  const Word keyStart = LoadWord(key + 1);
+  const Word keyStart = LoadBigEndian<Word>(key + 1);
   trees.link[r][TreeLeft] = trees.link[r][TreeRight] = NoNode;
   while (next != NoNode) {
     p = next;
@@ -87,10 +51,10 @@ void InsertMatchNode(Codec& codec, int32_t r) {
     // branched on: both links load while the strings are compared.
     const int32_t left = trees.link[p][TreeLeft];
     const int32_t right = trees.link[p][TreeRight];
-    const Word nodeStart = LoadWord(window + p + 1);
+    const Word nodeStart = LoadBigEndian<Word>(window + p + 1);
     bool greater = keyStart > nodeStart;
     const int32_t shared =
-        keyStart != nodeStart ? 1 + LeadingZeroBytes(keyStart ^ nodeStart) : CompareRest(key, window + p, greater);
+        keyStart != nodeStart ? 1 + LeadingZeroBytes(keyStart ^ nodeStart) : CompareRest<Word>(key, window + p, greater);
     // Of equally long matches the nearest wins.
     const int32_t offset = ((r - p) & (RingSize - 1)) - 1;
     // (Bitwise, not short-circuit: no branches to mispredict.)

@@ -115,6 +115,52 @@ TEST(CodecModel, RebuildKeepsTheTreeConsistent) {
   for (int s = 0; s < SymbolCount; ++s) EXPECT_EQ(model.child[model.parent[NodeCount + s]], NodeCount + s);
 }
 
+// --- The fast steps against their plain definitions ---
+
+// Weights as the model keeps them: sorted, runs of equal values of every
+// length, 0xFFFF after the last node.
+TEST(CodecSteps, SlotSearchFormsAgree) {
+  Random random(11);
+  for (int round = 0; round < 2000; ++round) {
+    uint16_t weight[NodeCount + 16];
+    uint32_t w = 1 + random.Next() % 3;
+    for (int i = 0; i < NodeCount; ++i) {
+      if (random.Next() % (1 + round % 40) == 0) w += 1 + random.Next() % 3;
+      weight[i] = uint16_t(w < 0x8000 ? w : 0x8000);
+    }
+    for (int i = NodeCount; i < NodeCount + 16; ++i) weight[i] = 0xFFFF;
+    const int from = int(random.Next() % NodeCount);
+    const uint32_t k = weight[from] + 1u;
+    const int expected = HighestSlotBelowPlain(weight, from, k);
+    ASSERT_LT(weight[expected], k);
+    ASSERT_GE(weight[expected + 1], k);
+#if defined(__SSE2__)
+    ASSERT_EQ(HighestSlotBelowSse2(weight, from, k), expected) << round;
+#endif
+  }
+}
+
+// Both word sizes find the first difference and the order a byte loop does.
+TEST(CodecSteps, StringComparisonFormsAgree) {
+  Random random(12);
+  for (int round = 0; round < 20000; ++round) {
+    uint8_t key[MaxMatch + 8], node[MaxMatch + 8];
+    for (int i = 0; i < MaxMatch + 8; ++i) key[i] = node[i] = uint8_t(random.Next() % 4);
+    const int differ = 9 + int(random.Next() % (MaxMatch + 4 - 9));  // past the first words
+    if (differ < MaxMatch + 8) node[differ] = uint8_t(node[differ] ^ (1 + random.Next() % 255));
+    int shared = 1;
+    while (shared < MaxMatch && key[shared] == node[shared]) ++shared;
+    const bool after = shared < MaxMatch && key[shared] > node[shared];
+    bool greater32 = false, greater64 = false;
+    ASSERT_EQ(CompareRest<uint32_t>(key, node, greater32), shared) << round;
+    ASSERT_EQ(CompareRest<uint64_t>(key, node, greater64), shared) << round;
+    if (shared < MaxMatch) {
+      EXPECT_EQ(greater32, after);
+      EXPECT_EQ(greater64, after);
+    }
+  }
+}
+
 // --- Round trips ---
 
 struct Case {
