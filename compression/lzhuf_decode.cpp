@@ -156,11 +156,11 @@ inline int32_t MoveUp(LzhufModel& model, int32_t c, uint32_t k) {
 }
 
 // Counts one more occurrence in node c and every node above it.
-inline void CountUpFrom(LzhufModel& model, int32_t c) {
+inline void CountUpFrom(LzhufModel& model, intptr_t c) {
   uint16_t* weight = model.weight;
   do {
     const uint32_t k = ++weight[c];
-    if (k > weight[c + 1]) c = MoveUp(model, c, k);
+    if (k > weight[c + 1]) c = MoveUp(model, int32_t(c), k);
     c = model.parent[c];
   } while (c != 0);
 }
@@ -218,15 +218,18 @@ int32_t DecodeSymbol(Codec& codec) {
   int32_t depth = 0;
   int32_t c = child[RootNode];
   if (CanPeekCodeBits(codec.stream)) {
+    // Pointer-sized slots spare the walk a sign extension per level.
     const uint64_t peeked = PeekCodeBits(codec.stream);
     uint64_t bits = peeked;
-    while (c < NodeCount) {
-      const int32_t slot = c + int32_t(bits >> 63);
+    intptr_t node = c;
+    while (node < NodeCount) {
+      const intptr_t slot = node + intptr_t(bits >> 63);
       path[SymbolCount - 1 - depth] = int16_t(slot);
-      c = child[slot];
+      node = child[slot];
       bits <<= 1;
       ++depth;
     }
+    c = int32_t(node);
     TakePeekedBits(codec, peeked, depth, depth - 1);
   } else {
     while (c < NodeCount) {

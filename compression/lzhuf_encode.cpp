@@ -136,7 +136,7 @@ void EncodeSymbol(Codec& codec, int32_t symbol) {
   int16_t path[SymbolCount];
   uint32_t code = 0;
   int32_t length = 0;
-  int32_t k = parent[NodeCount + symbol];
+  intptr_t k = parent[NodeCount + symbol];
   do {
     path[length] = int16_t(k);
     code = (code >> 1) | (uint32_t(k & 1) << 31);
