@@ -77,7 +77,7 @@ inline void PutInt(uint8_t* record, int32_t at, int32_t value) {
   for (int i = 0; i < 4; ++i) record[at + i] = uint8_t(uint32_t(value) >> (8 * i));
 }
 
-struct RecordSpec {
+struct RecordFields {
   std::string name;
   uint8_t storage = StoragePlain;
   uint8_t xorByte = 0;
@@ -88,16 +88,16 @@ struct RecordSpec {
   uint8_t leadByte = 0;
 };
 
-inline Bytes MakeRecord(const RecordSpec& spec) {
+inline Bytes MakeRecord(const RecordFields& fields) {
   Bytes record(EntryRecordSize, 0);
-  record[EntryLeadByteAt] = spec.leadByte;
-  record[EntryStorageAt] = spec.storage;
-  record[EntryXorByteAt] = spec.xorByte;
-  std::memcpy(&record[EntryNameAt], spec.name.data(), std::min<size_t>(spec.name.size(), EntryNameSize));
-  PutInt(record.data(), EntryDataOffsetAt, spec.dataOffset);
-  PutInt(record.data(), EntryStoredSizeAt, spec.storedSize);
-  PutInt(record.data(), EntryOriginalSizeAt, spec.originalSize);
-  PutInt(record.data(), EntryMarkerOffsetAt, spec.markerOffset);
+  record[EntryLeadByteAt] = fields.leadByte;
+  record[EntryStorageAt] = fields.storage;
+  record[EntryXorByteAt] = fields.xorByte;
+  std::memcpy(&record[EntryNameAt], fields.name.data(), std::min<size_t>(fields.name.size(), EntryNameSize));
+  PutInt(record.data(), EntryDataOffsetAt, fields.dataOffset);
+  PutInt(record.data(), EntryStoredSizeAt, fields.storedSize);
+  PutInt(record.data(), EntryOriginalSizeAt, fields.originalSize);
+  PutInt(record.data(), EntryMarkerOffsetAt, fields.markerOffset);
   record[EntryRecordSizeAt] = EntryRecordSize;
   PutInt(record.data(), EntryMagicAt, int32_t(EntryMagic));
   return record;
