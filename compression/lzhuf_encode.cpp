@@ -38,40 +38,43 @@ void InsertMatchNode(Codec& codec, int32_t r) {
   MatchTrees& trees = codec.trees;
   const uint8_t* window = codec.window;
   const uint8_t* key = window + r;
-  int32_t p = RingSize + 1 + key[0];
-  int32_t side = TreeRight;
-  int32_t next = trees.link[p][TreeRight];
+  const Word keyStart = LoadBigEndian<Word>(key + 1);
   int32_t matchLength = 0;
   int32_t matchOffset = trees.matchOffset;
-  const Word keyStart = LoadBigEndian<Word>(key + 1);
   trees.link[r][TreeLeft] = trees.link[r][TreeRight] = NoNode;
-  while (next != NoNode) {
+  // The direction is a coin toss in a search tree, so it is selected, not
+  // branched on: both links of a node load while its string is compared.
+  intptr_t p = RingSize + 1 + key[0];
+  bool greater = true;  // a tree hangs from its root slot's right link
+  for (;;) {
+    uint32_t links;
+    __builtin_memcpy(&links, trees.link[p], sizeof links);
+#if __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+    const intptr_t next = int16_t(greater ? links >> 16 : links);
+#else
+    const intptr_t next = int16_t(greater ? links : links >> 16);
+#endif
+    if (next == NoNode) break;
     p = next;
-    // The direction is a coin toss in a search tree, so it is selected, not
-    // branched on: both links load while the strings are compared.
-    const int32_t left = trees.link[p][TreeLeft];
-    const int32_t right = trees.link[p][TreeRight];
     const Word nodeStart = LoadBigEndian<Word>(window + p + 1);
-    bool greater = keyStart > nodeStart;
+    greater = keyStart > nodeStart;
     const int32_t shared =
         keyStart != nodeStart ? 1 + LeadingZeroBytes(keyStart ^ nodeStart) : CompareRest<Word>(key, window + p, greater);
-    // Of equally long matches the nearest wins.
-    const int32_t offset = ((r - p) & (RingSize - 1)) - 1;
-    // (Bitwise, not short-circuit: no branches to mispredict.)
+    // Of equally long matches the nearest wins. (Bitwise, not short-circuit:
+    // no branches to mispredict.)
+    const int32_t offset = ((r - int32_t(p)) & (RingSize - 1)) - 1;
     const bool better =
         (shared > MatchThreshold) & ((shared > matchLength) | ((shared == matchLength) & (offset < matchOffset)));
     matchLength = better ? shared : matchLength;
     matchOffset = better ? offset : matchOffset;
     if (shared >= MaxMatch) {
-      ReplaceMatchNode(trees, p, r);
+      ReplaceMatchNode(trees, int32_t(p), r);
       trees.matchLength = matchLength;
       trees.matchOffset = matchOffset;
       return;
     }
-    side = greater ? TreeRight : TreeLeft;
-    next = greater ? right : left;
   }
-  trees.link[p][side] = int16_t(r);
+  trees.link[p][greater ? TreeRight : TreeLeft] = int16_t(r);
   trees.treeParent[r] = int16_t(p);
   trees.matchLength = matchLength;
   trees.matchOffset = matchOffset;
