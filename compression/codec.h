@@ -1,7 +1,8 @@
 // The compressed-entry codec: RC block framing around LZHUF code (LZSS over a
 // 4096-byte window with an adaptive Huffman code). One Codec holds the whole
 // state of one coder; the installer keeps a single one, the tool as many as it
-// runs at once. Nothing here allocates, and there is no state outside Codec.
+// runs at once. A zeroed Codec is ready for use (no hooks, file endpoints).
+// Nothing here allocates, and there is no state outside Codec.
 #pragma once
 #include <cstdint>
 

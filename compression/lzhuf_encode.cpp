@@ -40,7 +40,7 @@ void InsertMatchNode(Codec& codec, int32_t r) {
   const uint8_t* key = window + r;
   const Word keyStart = LoadBigEndian<Word>(key + 1);
   int32_t matchLength = 0;
-  int32_t matchOffset = trees.matchOffset;
+  int32_t matchOffset = 0;
   trees.link[r][TreeLeft] = trees.link[r][TreeRight] = NoNode;
   // The direction is a coin toss in a search tree, so it is selected, not
   // branched on: both links of a node load while its string is compared.
