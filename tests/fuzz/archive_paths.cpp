@@ -54,7 +54,9 @@ int32_t Le32(const uint8_t* p) { return int32_t(uint32_t(p[0]) | uint32_t(p[1]) 
 
 }  // namespace
 
-const char* ReadArchive(const uint8_t* data, size_t size) {
+namespace {
+
+const char* ReadArchiveFile(const uint8_t* data, size_t size) {
   ScratchFile file(data, size);
   if (!file.ok()) return nullptr;
   Archive& archive = SharedArchive();
@@ -111,6 +113,17 @@ const char* ReadArchive(const uint8_t* data, size_t size) {
     return "a second open read another directory";
   CloseArchiveFile(archive, archive.reader.source);
   if (archive.reader.source != InvalidFile) return "CloseArchiveFile left the source open";
+  return nullptr;
+}
+
+}  // namespace
+
+// The bytes as they are, and again with a plain directory enciphered, so that
+// mutated record fields reach the look-ups too.
+const char* ReadArchive(const uint8_t* data, size_t size) {
+  if (const char* broken = ReadArchiveFile(data, size)) return broken;
+  std::vector<uint8_t> enciphered = WithEncipheredDirectory(data, size);
+  if (size && std::memcmp(enciphered.data(), data, size) != 0) return ReadArchiveFile(enciphered.data(), size);
   return nullptr;
 }
 

@@ -9,7 +9,8 @@
 
 namespace fuzzpaths {
 
-// Any bytes as an archive-bearing file: open, walk and look up the directory.
+// Any bytes as an archive-bearing file: open, walk and look up the directory;
+// then the same with a plain directory enciphered (see plain_directory.h).
 const char* ReadArchive(const uint8_t* data, size_t size);
 // Any bytes as an RC block stream: expanded into a file, from a file and from
 // memory, and into memory sinks of exactly the room the output needs and of

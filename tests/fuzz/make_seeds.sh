@@ -82,7 +82,9 @@ printf 'eight by' >"$tmp/8"
 cp "$fixture/movie.txt" "$tmp/text"
 # Bytes that do not compress make a body of more than one full block.
 awk 'BEGIN { srand(7); for (i = 0; i < 12000; i++) printf "%c", int(rand() * 256) }' >"$tmp/noise"
-for f in 0 1 7 8 text noise; do "$tool" compress "$tmp/$f" "$corpus/expand/stream-$f" >/dev/null; done
+# Enough symbols for the adaptive code to rescale its weights.
+seq 1 15000 >"$tmp/many-symbols"
+for f in 0 1 7 8 text noise many-symbols; do "$tool" compress "$tmp/$f" "$corpus/expand/stream-$f" >/dev/null; done
 head -c 40 "$corpus/expand/stream-text" >"$corpus/expand/cut-short"
 cp "$corpus/expand/stream-text" "$corpus/expand/flipped-code"
 printf '\xff' | dd of="$corpus/expand/flipped-code" bs=1 seek=30 conv=notrunc status=none
