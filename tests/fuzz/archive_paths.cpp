@@ -35,14 +35,9 @@ struct ExactBuffer {
   size_t size;
 };
 
-// A directory for files the library creates by name.
 const std::string& OutputDirectory() {
-  static const std::string dir = [] {
-    std::string pattern = "/tmp/lumaveil-fuzz-XXXXXX";
-    const char* made = mkdtemp(pattern.data());
-    return std::string(made ? made : "/tmp");
-  }();
-  return dir;
+  static const TemporaryDirectory dir("/tmp/lumaveil-fuzz-XXXXXX");
+  return dir.path;
 }
 
 bool FileExists(const std::string& path) {

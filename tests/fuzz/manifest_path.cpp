@@ -12,6 +12,7 @@
 #include "installer/settings.h"
 #include "platform/bytes.h"
 #include "tests/fuzz/fuzz_paths.h"
+#include "tests/fuzz/scratch_file.h"
 #include "tool/files.h"
 #include "tool/manifest.h"
 
@@ -24,19 +25,21 @@ void WriteFile(const std::string& path, const std::string& bytes) {
 }
 
 // The files a manifest may name: see corpus/manifest for manifests that use them.
+bool FillManifestDirectory(const std::string& dir) {
+  WriteFile(dir + "/stub.exe", std::string(512, 'S'));
+  WriteFile(dir + "/saver.scr", std::string("MZ") + std::string(300, '\x90'));
+  WriteFile(dir + "/movie.bin", std::string(100, 'm'));
+  WriteFile(dir + "/empty.bin", "");
+  WriteFile(dir + "/doc.txt", "Read me.\r\n");
+  WriteFile(dir + "/record.bin", std::string(InstallInfoSize, '\0'));
+  return true;
+}
+
 const std::string& ManifestDirectory() {
-  static const std::string dir = [] {
-    std::string pattern = "/tmp/lumaveil-manifest-XXXXXX";
-    std::string made = mkdtemp(pattern.data()) ? pattern : std::string("/tmp");
-    WriteFile(made + "/stub.exe", std::string(512, 'S'));
-    WriteFile(made + "/saver.scr", std::string("MZ") + std::string(300, '\x90'));
-    WriteFile(made + "/movie.bin", std::string(100, 'm'));
-    WriteFile(made + "/empty.bin", "");
-    WriteFile(made + "/doc.txt", "Read me.\r\n");
-    WriteFile(made + "/record.bin", std::string(InstallInfoSize, '\0'));
-    return made;
-  }();
-  return dir;
+  static const TemporaryDirectory dir("/tmp/lumaveil-manifest-XXXXXX");
+  static const bool filled = FillManifestDirectory(dir.path);
+  (void)filled;
+  return dir.path;
 }
 
 bool PrintableName(const std::string& name) {

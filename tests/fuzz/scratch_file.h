@@ -7,6 +7,10 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <system_error>
 #include <vector>
 
 namespace fuzzpaths {
@@ -53,6 +57,20 @@ class ScratchFile {
  private:
   int fd_ = -1;
   char path_[40] = {};
+};
+
+// A directory for files the library creates by name, removed at exit.
+struct TemporaryDirectory {
+  explicit TemporaryDirectory(const char* pattern) : path(pattern) {
+    if (!mkdtemp(path.data())) std::abort();
+  }
+  TemporaryDirectory(const TemporaryDirectory&) = delete;
+  TemporaryDirectory& operator=(const TemporaryDirectory&) = delete;
+  ~TemporaryDirectory() {
+    std::error_code ignored;
+    std::filesystem::remove_all(path, ignored);
+  }
+  std::string path;
 };
 
 }  // namespace fuzzpaths
