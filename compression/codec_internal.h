@@ -77,10 +77,8 @@ inline void WriteStreamByte(Codec& codec, uint8_t byte) {
 // --- Model and decoder (lzhuf_decode.cpp) ---
 void ResetModel(LzhufModel& model);
 // Counts one occurrence of symbol, rebuilding first when the root is full.
+// (UpdateModelAlong, inline below, does the same along a path just walked.)
 void UpdateModel(LzhufModel& model, int32_t symbol);
-// The same, given the slots from the symbol's leaf up to the root's child
-// (count of them), as the coder has just walked them.
-void UpdateModelAlong(LzhufModel& model, int32_t symbol, const int16_t* path, int32_t count);
 // Halves every leaf weight and rebuilds the tree from them.
 void RebuildModel(LzhufModel& model);
 int32_t ReadCodeBit(Codec& codec);
@@ -108,9 +106,9 @@ void EncodeSymbol(Codec& codec, int32_t symbol);
 void EncodeMatchOffset(Codec& codec, int32_t offset);
 void EncodeBody(Codec& codec);
 
-// --- Word and vector steps of the hot loops ---
-// Each fast form has a plain one beside it; the tests hold them to agree, so
-// that every build codes the same bytes.
+// --- Inline steps of the hot loops ---
+// Where a word or vector form is used, a plain form stands beside it; the
+// tests hold them to agree, so that every build codes the same bytes.
 
 // The highest slot at or above from whose weight is below k, given that
 // from's is; the 0xFFFF sentinels after the last node stop the search.
@@ -142,6 +140,61 @@ inline int32_t HighestSlotBelow(const uint16_t* weight, int32_t from, uint32_t k
 #else
   return HighestSlotBelowPlain(weight, from, k);
 #endif
+}
+
+// Node c has just grown to weight k, above the node after it: to keep the
+// weights sorted it trades places (subtrees and all) with the last node still
+// lighter than k. Returns c's new slot.
+inline int32_t MoveUp(LzhufModel& model, int32_t c, uint32_t k) {
+  uint16_t* weight = model.weight;
+  int16_t* child = model.child;
+  int16_t* parent = model.parent;
+  const int32_t l = HighestSlotBelow(weight, c + 1, k);
+  weight[c] = weight[l];
+  weight[l] = uint16_t(k);
+  const int32_t i = child[c];
+  parent[i] = int16_t(l);
+  if (i < NodeCount) parent[i + 1] = int16_t(l);
+  const int32_t j = child[l];
+  child[l] = int16_t(i);
+  parent[j] = int16_t(c);
+  if (j < NodeCount) parent[j + 1] = int16_t(c);
+  child[c] = int16_t(j);
+  return l;
+}
+
+// Counts one more occurrence in node c and every node above it.
+inline void CountUpFrom(LzhufModel& model, intptr_t c) {
+  uint16_t* weight = model.weight;
+  do {
+    const uint32_t k = ++weight[c];
+    if (k > weight[c + 1]) c = MoveUp(model, int32_t(c), k);
+    c = model.parent[c];
+  } while (c != 0);
+}
+
+// Counts one occurrence of symbol, given the slots from its leaf up to the
+// root's child (count of them) as the coder has just walked them. Inlined
+// into both coders' loops.
+[[gnu::always_inline]] inline void UpdateModelAlong(LzhufModel& model, int32_t symbol, const int16_t* path,
+                                                     int32_t count) {
+  if (model.weight[RootNode] == WeightLimit) {
+    RebuildModel(model);
+    CountUpFrom(model, model.parent[NodeCount + symbol]);
+    return;
+  }
+  // Until a node moves, its parent is the next slot of the path, so the
+  // weights along it can be fetched without waiting for each parent link.
+  uint16_t* weight = model.weight;
+  for (int32_t i = 0; i < count; ++i) {
+    const int32_t c = path[i];
+    const uint32_t k = ++weight[c];
+    if (k > weight[c + 1]) {
+      CountUpFrom(model, model.parent[MoveUp(model, c, k)]);
+      return;
+    }
+  }
+  ++weight[RootNode];
 }
 
 // Window strings are compared a word at a time (32 or 64 bits), loaded most

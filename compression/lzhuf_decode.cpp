@@ -132,65 +132,12 @@ void RebuildModel(LzhufModel& model) {
   }
 }
 
-namespace {
-
-// Node c has just grown to weight k, above the node after it: to keep the
-// weights sorted it trades places (subtrees and all) with the last node still
-// lighter than k. Returns c's new slot.
-inline int32_t MoveUp(LzhufModel& model, int32_t c, uint32_t k) {
-  uint16_t* weight = model.weight;
-  int16_t* child = model.child;
-  int16_t* parent = model.parent;
-  const int32_t l = HighestSlotBelow(weight, c + 1, k);
-  weight[c] = weight[l];
-  weight[l] = uint16_t(k);
-  const int32_t i = child[c];
-  parent[i] = int16_t(l);
-  if (i < NodeCount) parent[i + 1] = int16_t(l);
-  const int32_t j = child[l];
-  child[l] = int16_t(i);
-  parent[j] = int16_t(c);
-  if (j < NodeCount) parent[j + 1] = int16_t(c);
-  child[c] = int16_t(j);
-  return l;
-}
-
-// Counts one more occurrence in node c and every node above it.
-inline void CountUpFrom(LzhufModel& model, intptr_t c) {
-  uint16_t* weight = model.weight;
-  do {
-    const uint32_t k = ++weight[c];
-    if (k > weight[c + 1]) c = MoveUp(model, int32_t(c), k);
-    c = model.parent[c];
-  } while (c != 0);
-}
-
-}  // namespace
 
 void UpdateModel(LzhufModel& model, int32_t symbol) {
   if (model.weight[RootNode] == WeightLimit) RebuildModel(model);
   CountUpFrom(model, model.parent[NodeCount + symbol]);
 }
 
-void UpdateModelAlong(LzhufModel& model, int32_t symbol, const int16_t* path, int32_t count) {
-  if (model.weight[RootNode] == WeightLimit) {
-    RebuildModel(model);
-    CountUpFrom(model, model.parent[NodeCount + symbol]);
-    return;
-  }
-  // Until a node moves, its parent is the next slot of the path, so the
-  // weights along it can be fetched without waiting for each parent link.
-  uint16_t* weight = model.weight;
-  for (int32_t i = 0; i < count; ++i) {
-    const int32_t c = path[i];
-    const uint32_t k = ++weight[c];
-    if (k > weight[c + 1]) {
-      CountUpFrom(model, model.parent[MoveUp(model, c, k)]);
-      return;
-    }
-  }
-  ++weight[RootNode];
-}
 
 int32_t ReadCodeBit(Codec& codec) {
   FillCodeBits(codec);
@@ -210,7 +157,10 @@ int32_t ReadCodeByte(Codec& codec) {
   return byte;
 }
 
-int32_t DecodeSymbol(Codec& codec) {
+namespace {
+
+// DecodeSymbol, inlined into the decoder's loop.
+[[gnu::always_inline]] inline int32_t NextSymbol(Codec& codec) {
   const int16_t* child = codec.model.child;
   // The slots walked through, filled from the end so that they read from
   // the leaf up.
@@ -244,6 +194,10 @@ int32_t DecodeSymbol(Codec& codec) {
   return symbol;
 }
 
+}  // namespace
+
+int32_t DecodeSymbol(Codec& codec) { return NextSymbol(codec); }
+
 int32_t DecodeMatchOffset(Codec& codec) {
   // The first byte holds the high part's code and the first low bits; the
   // rest of the low bits follow one by one.
@@ -274,7 +228,7 @@ void DecodeBody(Codec& codec) {
   int32_t r = WindowStart;
   uint32_t count = 0;
   while (count < stream.expandedLength) {
-    const int32_t symbol = DecodeSymbol(codec);
+    const int32_t symbol = NextSymbol(codec);
     int32_t from = 0;
     if (symbol >= 256) from = r - DecodeMatchOffset(codec) - 1;
     if (UsedPadding(stream)) {
