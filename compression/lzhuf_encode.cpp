@@ -32,9 +32,8 @@ void ReplaceMatchNode(MatchTrees& trees, int32_t p, int32_t r) {
   trees.treeParent[p] = NoNode;
 }
 
-}  // namespace
-
-void InsertMatchNode(Codec& codec, int32_t r) {
+// InsertMatchNode, inlined into the encoder's loop.
+[[gnu::always_inline]] inline void InsertNode(Codec& codec, int32_t r) {
   MatchTrees& trees = codec.trees;
   const uint8_t* window = codec.window;
   const uint8_t* key = window + r;
@@ -80,7 +79,8 @@ void InsertMatchNode(Codec& codec, int32_t r) {
   trees.matchOffset = matchOffset;
 }
 
-void DeleteMatchNode(MatchTrees& trees, int32_t p) {
+// DeleteMatchNode, inlined into the encoder's loop.
+[[gnu::always_inline]] inline void DeleteNode(MatchTrees& trees, int32_t p) {
   if (trees.treeParent[p] == NoNode) return;
   const int32_t left = trees.link[p][TreeLeft];
   const int32_t right = trees.link[p][TreeRight];
@@ -111,6 +111,12 @@ void DeleteMatchNode(MatchTrees& trees, int32_t p) {
   trees.treeParent[p] = NoNode;
 }
 
+}  // namespace
+
+void InsertMatchNode(Codec& codec, int32_t r) { InsertNode(codec, r); }
+
+void DeleteMatchNode(MatchTrees& trees, int32_t p) { DeleteNode(trees, p); }
+
 void PutCodeBits(Codec& codec, int32_t count, uint32_t bits) {
   // bits are left-aligned; at most 7 bits wait between calls, so up to 25
   // new ones fit the register.
@@ -131,7 +137,10 @@ void FlushCodeBits(Codec& codec) {
   stream.outBitCount = 0;
 }
 
-void EncodeSymbol(Codec& codec, int32_t symbol) {
+namespace {
+
+// EncodeSymbol, inlined into the encoder's loop.
+[[gnu::always_inline]] inline void SendSymbol(Codec& codec, int32_t symbol) {
   const int16_t* parent = codec.model.parent;
   // Walk up from the leaf; each level's bit pushes the ones below it down,
   // so the code ends left-aligned with the root's bit on top. The register
@@ -154,6 +163,10 @@ void EncodeSymbol(Codec& codec, int32_t symbol) {
   }
   UpdateModelAlong(codec.model, symbol, path, length);
 }
+
+}  // namespace
+
+void EncodeSymbol(Codec& codec, int32_t symbol) { SendSymbol(codec, symbol); }
 
 void EncodeMatchOffset(Codec& codec, int32_t offset) {
   const int32_t high = offset >> 6;
@@ -191,9 +204,9 @@ void EncodeBody(Codec& codec) {
     if (trees.matchLength > len) trees.matchLength = len;
     if (trees.matchLength <= MatchThreshold) {
       trees.matchLength = 1;
-      EncodeSymbol(codec, window[r]);
+      SendSymbol(codec, window[r]);
     } else {
-      EncodeSymbol(codec, trees.matchLength + 256 - MatchThreshold - 1);
+      SendSymbol(codec, trees.matchLength + 256 - MatchThreshold - 1);
       EncodeMatchOffset(codec, trees.matchOffset);
     }
     const int32_t last = trees.matchLength;
@@ -201,12 +214,12 @@ void EncodeBody(Codec& codec) {
     for (; i < last; ++i) {
       const uint16_t c = ReadStreamByte(codec);
       if (c == EndOfInput) break;
-      DeleteMatchNode(trees, s);
+      DeleteNode(trees, s);
       window[s] = uint8_t(c);
       if (s < MaxMatch - 1) window[s + RingSize] = uint8_t(c);
       s = (s + 1) & (RingSize - 1);
       r = (r + 1) & (RingSize - 1);
-      InsertMatchNode(codec, r);
+      InsertNode(codec, r);
     }
     // The input has ended: step over the rest of the token.
     for (; i < last; ++i) {
