@@ -46,11 +46,12 @@ snapshot() {
 # Starts file as C:\damaged\setup.exe, lets the driver read and answer the
 # box, and waits for the installer to end. Sets: said (the driver's lines),
 # status (the installer's exit status, 124 when it had to be killed).
-start_installer() {
+start_installer() {  # file driver-step...
   cp "$1" "$inbox/setup.exe"
+  shift
   (cd "$work" && exec timeout -k 5 "$run_limit" wine 'C:\damaged\setup.exe' >"$work/$name.out" 2>&1) &
   local pid=$!
-  said=$(timeout $((run_limit + 10)) wine "$driver" --timeout 20 box answer gone 2>&1 | tr -d '\r')
+  said=$(timeout $((run_limit + 10)) wine "$driver" --timeout 20 "$@" 2>&1 | tr -d '\r')
   wait "$pid"
   status=$?
 }
@@ -137,7 +138,11 @@ while read -r name outcome want_verify damage_ops; do
   reset_prefix
   snapshot "$work/before"
   begin=$(date +%s%N)
-  if [ "$outcome" = not-started ]; then start_non_program "$file"; else start_installer "$file"; fi
+  case "$outcome" in
+    not-started) start_non_program "$file" ;;
+    unloaded-accepted) start_installer "$file" box press:- box answer gone ;;
+    *) start_installer "$file" box answer gone ;;
+  esac
   tenths=$((($(date +%s%N) - begin) / 100000000))
   seconds=$((tenths / 10)).$((tenths % 10))
   snapshot "$work/after"
@@ -148,7 +153,7 @@ while read -r name outcome want_verify damage_ops; do
     installs) expected=$finish_text ;;
     damaged) expected=$damaged_text ;;
     failure) expected=$failure_text ;;
-    unloaded) expected=- ;;
+    unloaded | unloaded-accepted) expected=- ;;
     not-started) expected="" ;;
   esac
   if [ "$outcome" = not-started ]; then
@@ -157,7 +162,12 @@ while read -r name outcome want_verify damage_ops; do
     [ "$status" -eq 0 ] || problems+=" exit status $status$([ "$status" -eq 124 ] && echo ' (hung, killed)')"
     [ "$text" = "$expected" ] || problems+=" box said \"$text\""
     grep -q '^gone$' <<<"$said" || problems+=" the installer did not end after the answer"
-    if [ "$outcome" = unloaded ] && ! grep -q '^box question ' <<<"$said"; then problems+=" no question dialog"; fi
+    case "$outcome" in
+      unloaded*) grep -q '^box question ' <<<"$said" || problems+=" no question dialog" ;;
+    esac
+    if [ "$outcome" = unloaded-accepted ] && ! grep -q '^box message caption="" text="-"' <<<"$said"; then
+      problems+=" no failure text \"-\" after the question was accepted"
+    fi
   fi
   if grep -qi 'unhandled\|page fault\|exception' "$work/$name.out" 2>/dev/null; then problems+=" crashed"; fi
 
