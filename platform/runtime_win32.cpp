@@ -12,10 +12,14 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR commandLine, in
 
 extern "C" {
 
+// The linker places this symbol at the program's own image, whose address is
+// the instance handle (what GetModuleHandleA(nullptr) would return).
+extern IMAGE_DOS_HEADER __ImageBase;
+
 // Named by the link (-e): the process starts here.
 void RuntimeStart() {
   char* arguments = const_cast<char*>(SkipProgramName(GetCommandLineA()));
-  ExitProcess(UINT(WinMain(GetModuleHandleA(nullptr), nullptr, arguments, SW_SHOWDEFAULT)));
+  ExitProcess(UINT(WinMain(reinterpret_cast<HINSTANCE>(&__ImageBase), nullptr, arguments, SW_SHOWDEFAULT)));
 }
 
 void* memcpy(void* to, const void* from, size_t count) {
