@@ -7,6 +7,19 @@
 #include <emmintrin.h>
 #endif
 
+// The installer builds the codec with LUMAVEIL_SMALL_CODE: it needs the
+// codec's results, not its speed, and every byte of its code counts. There
+// the peeking, word-at-a-time and table-driven steps give way to their plain
+// forms, and the hot steps are left to the compiler's inlining. Both forms
+// code the same bytes; the host tests run against both builds.
+#if defined(LUMAVEIL_SMALL_CODE)
+inline constexpr bool SmallCode = true;
+#define LUMAVEIL_HOT_INLINE inline
+#else
+inline constexpr bool SmallCode = false;
+#define LUMAVEIL_HOT_INLINE [[gnu::always_inline]] inline
+#endif
+
 // --- Block stream (block_stream.cpp) ---
 // Sets the stream up for one call of ExpandStream or CompressStream.
 void BeginStream(Codec& codec, FileHandle source, FileHandle sink, bool expanding);
@@ -87,7 +100,11 @@ int32_t DecodeSymbol(Codec& codec);
 int32_t DecodeMatchOffset(Codec& codec);
 void DecodeBody(Codec& codec);
 
-// The fixed prefix code of an offset's high 6 bits.
+// The fixed prefix code of an offset's high 6 bits. It is canonical: codes
+// in increasing order of the high part, each the previous plus one, zeros
+// appended when the length grows; so the number of codes of each length
+// (1 to 8 bits) describes it whole.
+inline constexpr uint8_t OffsetCodesOfLength[9] = {0, 0, 0, 1, 3, 8, 12, 24, 16};
 struct OffsetCode {
   uint8_t highLength[64];      // code length of each high part
   uint8_t highCode[64];        // its code, left-aligned in a byte
@@ -176,8 +193,7 @@ inline void CountUpFrom(LzhufModel& model, intptr_t c) {
 // Counts one occurrence of symbol, given the slots from its leaf up to the
 // root's child (count of them) as the coder has just walked them. Inlined
 // into both coders' loops.
-[[gnu::always_inline]] inline void UpdateModelAlong(LzhufModel& model, int32_t symbol, const int16_t* path,
-                                                     int32_t count) {
+LUMAVEIL_HOT_INLINE void UpdateModelAlong(LzhufModel& model, int32_t symbol, const int16_t* path, int32_t count) {
   if (model.weight[RootNode] == WeightLimit) {
     RebuildModel(model);
     CountUpFrom(model, model.parent[NodeCount + symbol]);

@@ -7,16 +7,13 @@
 
 namespace {
 
-// The offset code is canonical: codes in increasing order of the high part,
-// each the previous plus one, zeros appended when the length grows. So the
-// number of codes of each length describes it whole.
+// The tables of the offset code, from the number of codes of each length.
 constexpr OffsetCode MakeOffsetCode() {
-  constexpr uint8_t codesOfLength[9] = {0, 0, 0, 1, 3, 8, 12, 24, 16};
   OffsetCode table{};
   int32_t high = 0;
   uint32_t code = 0;
   for (int32_t length = 3; length <= 8; ++length) {
-    for (int32_t n = 0; n < codesOfLength[length]; ++n, ++high, ++code) {
+    for (int32_t n = 0; n < OffsetCodesOfLength[length]; ++n, ++high, ++code) {
       const uint32_t prefix = code << (8 - length);
       table.highLength[high] = uint8_t(length);
       table.highCode[high] = uint8_t(prefix);
@@ -160,8 +157,15 @@ int32_t ReadCodeByte(Codec& codec) {
 namespace {
 
 // DecodeSymbol, inlined into the decoder's loop.
-[[gnu::always_inline]] inline int32_t NextSymbol(Codec& codec) {
+LUMAVEIL_HOT_INLINE int32_t NextSymbol(Codec& codec) {
   const int16_t* child = codec.model.child;
+  if constexpr (SmallCode) {
+    // One bit at a time; the model counts up from the leaf by its parent links.
+    int32_t c = child[RootNode];
+    while (c < NodeCount) c = child[c + ReadCodeBit(codec)];
+    UpdateModel(codec.model, c - NodeCount);
+    return c - NodeCount;
+  }
   // The slots walked through, filled from the end so that they read from
   // the leaf up.
   int16_t path[SymbolCount];
@@ -199,6 +203,24 @@ namespace {
 int32_t DecodeSymbol(Codec& codec) { return NextSymbol(codec); }
 
 int32_t DecodeMatchOffset(Codec& codec) {
+  if constexpr (SmallCode) {
+    // Bit by bit, without the tables: the codes of each length start where
+    // those of the length before ended, doubled.
+    int32_t code = 0, first = 0, high = 0;
+    for (int32_t length = 1;; ++length) {
+      code = 2 * code + ReadCodeBit(codec);
+      const int32_t count = OffsetCodesOfLength[length];
+      if (code - first < count) {
+        high += code - first;
+        break;
+      }
+      high += count;
+      first = 2 * (first + count);
+    }
+    int32_t low = 0;
+    for (int32_t n = 0; n < 6; ++n) low = 2 * low + ReadCodeBit(codec);
+    return high * 64 + low;
+  }
   // The first byte holds the high part's code and the first low bits; the
   // rest of the low bits follow one by one.
   if (CanPeekCodeBits(codec.stream)) {
@@ -246,7 +268,7 @@ void DecodeBody(Codec& codec) {
     uint32_t n = uint32_t(symbol - 256 + MatchThreshold + 1);
     if (n > length - count) n = length - count;
     count += n;
-    if (stream.writePosition + int32_t(n) < stream.writeLimit && stream.byteTicks + int32_t(n) < 1024) {
+    if (!SmallCode && stream.writePosition + int32_t(n) < stream.writeLimit && stream.byteTicks + int32_t(n) < 1024) {
       // Neither a flush nor a counted tick falls inside this match: copy
       // straight into the output buffer.
       uint8_t* out = stream.output + stream.writePosition;

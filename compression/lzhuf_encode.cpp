@@ -33,7 +33,7 @@ void ReplaceMatchNode(MatchTrees& trees, int32_t p, int32_t r) {
 }
 
 // InsertMatchNode, inlined into the encoder's loop.
-[[gnu::always_inline]] inline void InsertNode(Codec& codec, int32_t r) {
+LUMAVEIL_HOT_INLINE void InsertNode(Codec& codec, int32_t r) {
   MatchTrees& trees = codec.trees;
   const uint8_t* window = codec.window;
   const uint8_t* key = window + r;
@@ -55,10 +55,16 @@ void ReplaceMatchNode(MatchTrees& trees, int32_t p, int32_t r) {
 #endif
     if (next == NoNode) break;
     p = next;
-    const Word nodeStart = LoadBigEndian<Word>(window + p + 1);
-    greater = keyStart > nodeStart;
-    const int32_t shared =
-        keyStart != nodeStart ? 1 + LeadingZeroBytes(keyStart ^ nodeStart) : CompareRest<Word>(key, window + p, greater);
+    int32_t shared = 1;
+    if constexpr (SmallCode) {
+      while (shared < MaxMatch && key[shared] == window[p + shared]) ++shared;
+      greater = shared < MaxMatch && key[shared] > window[p + shared];
+    } else {
+      const Word nodeStart = LoadBigEndian<Word>(window + p + 1);
+      greater = keyStart > nodeStart;
+      shared = keyStart != nodeStart ? 1 + LeadingZeroBytes(keyStart ^ nodeStart)
+                                     : CompareRest<Word>(key, window + p, greater);
+    }
     // Of equally long matches the nearest wins. (Bitwise, not short-circuit:
     // no branches to mispredict.)
     const int32_t offset = ((r - int32_t(p)) & (RingSize - 1)) - 1;
@@ -80,7 +86,7 @@ void ReplaceMatchNode(MatchTrees& trees, int32_t p, int32_t r) {
 }
 
 // DeleteMatchNode, inlined into the encoder's loop.
-[[gnu::always_inline]] inline void DeleteNode(MatchTrees& trees, int32_t p) {
+LUMAVEIL_HOT_INLINE void DeleteNode(MatchTrees& trees, int32_t p) {
   if (trees.treeParent[p] == NoNode) return;
   const int32_t left = trees.link[p][TreeLeft];
   const int32_t right = trees.link[p][TreeRight];
@@ -140,7 +146,7 @@ void FlushCodeBits(Codec& codec) {
 namespace {
 
 // EncodeSymbol, inlined into the encoder's loop.
-[[gnu::always_inline]] inline void SendSymbol(Codec& codec, int32_t symbol) {
+LUMAVEIL_HOT_INLINE void SendSymbol(Codec& codec, int32_t symbol) {
   const int16_t* parent = codec.model.parent;
   // Walk up from the leaf; each level's bit pushes the ones below it down,
   // so the code ends left-aligned with the root's bit on top. The register
@@ -161,7 +167,11 @@ namespace {
   } else {
     PutCodeBits(codec, length, code);
   }
-  UpdateModelAlong(codec.model, symbol, path, length);
+  if constexpr (SmallCode) {
+    UpdateModel(codec.model, symbol);
+  } else {
+    UpdateModelAlong(codec.model, symbol, path, length);
+  }
 }
 
 }  // namespace
@@ -169,6 +179,17 @@ namespace {
 void EncodeSymbol(Codec& codec, int32_t symbol) { SendSymbol(codec, symbol); }
 
 void EncodeMatchOffset(Codec& codec, int32_t offset) {
+  if constexpr (SmallCode) {
+    // The high part's code worked out from the number of codes of each
+    // length, as the decoder's plain form reads it.
+    int32_t high = offset >> 6, first = 0, length = 1;
+    for (; high >= OffsetCodesOfLength[length]; ++length) {
+      high -= OffsetCodesOfLength[length];
+      first = 2 * (first + OffsetCodesOfLength[length]);
+    }
+    PutCodeBits(codec, length + 6, uint32_t((first + high) << 6 | (offset & 63)) << (26 - length));
+    return;
+  }
   const int32_t high = offset >> 6;
   const int32_t length = offsetCode.highLength[high];
   const uint32_t bits = (uint32_t(offsetCode.highCode[high]) << 24) | (uint32_t(offset & 63) << (26 - length));
