@@ -180,6 +180,45 @@ const char* ExpandAnyStream(const uint8_t* data, size_t size) {
   return nullptr;
 }
 
+const char* RoundTripAnyBytes(const uint8_t* data, size_t size) {
+  if (size < 1 || size > (1u << 20)) return nullptr;
+  uint8_t xorByte = data[0];
+  int32_t length = int32_t(size - 1);
+  ExactBuffer input{size_t(length)};
+  if (length) std::memcpy(input.bytes, data + 1, size_t(length));
+  Codec& codec = SharedArchive().codec;
+
+  // Compressed from memory into a file, and into a memory sink of the bound.
+  ScratchFile stream;
+  if (!stream.ok()) return nullptr;
+  SetStreamEndpoints(codec, input.bytes, nullptr, 0);
+  if (!CompressStream(codec, InvalidFile, stream.handle(), length, xorByte)) return "compression failed";
+  std::vector<uint8_t> compressed = stream.Contents();
+  if (StreamTotalWritten(codec) != int32_t(compressed.size())) return "StreamTotalWritten is not what the file got";
+  int32_t bound = CompressedSizeBound(length);
+  if (int32_t(compressed.size()) > bound) return "the stream is larger than CompressedSizeBound";
+  {
+    ExactBuffer out{size_t(bound)};
+    SetStreamEndpoints(codec, input.bytes, out.bytes, bound);
+    if (!CompressStream(codec, InvalidFile, InvalidFile, length, xorByte) ||
+        StreamTotalWritten(codec) != int32_t(compressed.size()) ||
+        std::memcmp(out.bytes, compressed.data(), compressed.size()) != 0)
+      return "compression into memory differs from compression into a file";
+  }
+
+  // Expanded from a file that ends right behind the stream, into exactly
+  // the room of the content: the input, masked.
+  ExactBuffer out{size_t(length)};
+  stream.Rewind();
+  SetStreamEndpoints(codec, nullptr, out.bytes, length);
+  if (!ExpandStream(codec, stream.handle(), InvalidFile, int32_t(compressed.size())))
+    return "a compressed stream did not expand";
+  if (StreamTotalWritten(codec) != length) return "a compressed stream expanded to another length";
+  for (int32_t i = 0; i < length; ++i)
+    if (out.bytes[i] != uint8_t(input.bytes[i] ^ xorByte)) return "a compressed stream expanded to other bytes";
+  return nullptr;
+}
+
 namespace {
 
 // A screensaver program stand-in whose compressed size differs from its

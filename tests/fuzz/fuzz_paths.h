@@ -16,6 +16,10 @@ const char* ReadArchive(const uint8_t* data, size_t size);
 // memory, and into memory sinks of exactly the room the output needs and of
 // one byte less.
 const char* ExpandAnyStream(const uint8_t* data, size_t size);
+// Any bytes (the first is the mask byte) compressed, into a file and into
+// memory, and expanded again from a file that ends with the stream: the same
+// bytes, masked.
+const char* RoundTripAnyBytes(const uint8_t* data, size_t size);
 // Any bytes as the "INFO" record of an otherwise valid installer, stored
 // plain or compressed, loaded as the installer loads its settings.
 const char* LoadAnySettings(const uint8_t* data, size_t size);

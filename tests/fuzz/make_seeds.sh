@@ -14,7 +14,7 @@ tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
 
 rm -rf "$corpus"
-mkdir -p "$corpus"/{reader,verify,commands,expand,settings,manifest,restart_edit}
+mkdir -p "$corpus"/{reader,verify,commands,expand,roundtrip,settings,manifest,restart_edit}
 
 # --- Archives: the damaged-installer fixture behind a 64-byte program. ---
 printf 'MZ%062d' 0 >"$tmp/stub.bin"
@@ -93,6 +93,14 @@ printf 'RC\xa5\x68\x06\x00' >"$corpus/expand/empty-block"
 # what comes before its damaged second block.
 cp "$corpus/expand/stream-noise" "$corpus/expand/damaged-second-block"
 printf '\x00' | dd of="$corpus/expand/damaged-second-block" bs=1 seek=10300 conv=notrunc status=none
+
+# --- Round trips: byte 0 is the mask, the rest is compressed and expanded. ---
+printf '\0' >"$corpus/roundtrip/empty"
+printf '\0A' >"$corpus/roundtrip/one-byte"
+{ printf '\x5a'; cat "$tmp/7"; } >"$corpus/roundtrip/seven-masked"
+{ printf '\0'; cat "$tmp/text"; } >"$corpus/roundtrip/text"
+{ printf '\0'; head -c 10234 "$tmp/noise"; } >"$corpus/roundtrip/noise-one-block"
+{ printf '\0'; head -c 30000 /dev/zero; } >"$corpus/roundtrip/zeros"
 
 # --- Settings: byte 0 bit 0 = compressed, byte 1 = mask, then the record. ---
 "$tool" extract "$tmp/small.exe" INFO -o "$tmp/info" >/dev/null

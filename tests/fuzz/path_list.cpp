@@ -6,6 +6,7 @@ const NamedPath* AllPaths(int* count) {
   static const NamedPath paths[] = {
       {"reader", ReadArchive},
       {"expand", ExpandAnyStream},
+      {"roundtrip", RoundTripAnyBytes},
       {"settings", LoadAnySettings},
       {"verify", VerifyAnyFile},
 #ifdef LV_FUZZ_MANIFEST

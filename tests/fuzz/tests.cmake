@@ -104,6 +104,7 @@ endforeach()
 set(fuzz_targets
     reader:ReadArchive:archive_paths.cpp:lv_settings
     expand:ExpandAnyStream:archive_paths.cpp:lv_settings
+    roundtrip:RoundTripAnyBytes:archive_paths.cpp:lv_settings
     settings:LoadAnySettings:archive_paths.cpp:lv_settings
     verify:VerifyAnyFile:archive_paths.cpp:lv_settings)
 if(fuzz_tool_library)
