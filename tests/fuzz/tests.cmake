@@ -95,7 +95,6 @@ if(fuzz_tool_library)
   find_package(CLI11 QUIET)
 endif()
 
-set(core_libraries lv_settings lv_archive lv_codec lv_platform)
 foreach(lib ${fuzz_path_libraries})
   lv_fuzz_library(${lib})
 endforeach()
