@@ -40,8 +40,12 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
+// The scratch file, removed on every way out.
+std::string g_scratch;
+
 [[noreturn]] void Fail(const std::string& what) {
   std::fprintf(stderr, "damage: %s\n", what.c_str());
+  if (!g_scratch.empty()) ::unlink(g_scratch.c_str());
   std::exit(2);
 }
 
@@ -246,7 +250,7 @@ int main(int argc, char** argv) {
   int fd = mkstemp(pattern);
   if (fd < 0) Fail("no scratch file");
   ::close(fd);
-  s.scratch = pattern;
+  s.scratch = g_scratch = pattern;
   s.bytes = ReadAll(argv[1]);
   s.Reopen();
   for (int i = 3; i < argc; ++i) Apply(s, argv[i]);
