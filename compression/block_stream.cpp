@@ -124,26 +124,19 @@ int32_t CompressedSizeBound(int32_t length) {
 
 void BeginStream(Codec& codec, FileHandle source, FileHandle sink, bool expanding) {
   BlockStream& stream = codec.stream;
-  ResetBitState(codec);
   stream.source = source;
   stream.sink = sink;
+  // The state of one call (inputFramed to byteTicks) starts from zero.
+  auto* callState = reinterpret_cast<uint8_t*>(&stream.inputFramed);
+  FillBytes(callState, 0, int32_t(reinterpret_cast<uint8_t*>(&stream.byteTicks + 1) - callState));
   stream.inputFramed = expanding;
   stream.outputFramed = !expanding;
-  stream.inputLeft = 0;
   stream.readSize = expanding ? FirstBlockSize : FullBlockSize;
-  stream.readPosition = stream.endPosition = 0;
-  stream.totalRead = 0;
   stream.badBlockOffset = -1;
-  stream.endOfInput = stream.badBlock = stream.lastBlockSeen = false;
-  stream.expandedLength = 0;
   // Compressing, bytes 0..5 are the header; the write limit of 10 makes the
   // four length bytes block 1.
   stream.writePosition = expanding ? 0 : BlockHeaderSize;
   stream.writeLimit = expanding ? FullBlockSize : FirstBlockSize;
-  stream.totalWritten = 0;
-  stream.failure = StreamFailure::None;
-  stream.xorByte = 0;
-  stream.byteTicks = 0;
 }
 
 void EndStream(Codec& codec) {

@@ -67,6 +67,7 @@ struct BlockStream {
   FileHandle source, sink;
   uint8_t* memorySink;          // null: write the sink file
   int32_t sinkRoom;             // bytes the memory sink may still take
+  // From here to byteTicks: the state of one call, which BeginStream clears.
   bool inputFramed, outputFramed;
   // Input side.
   int32_t inputLeft;            // source bytes this call may still read

@@ -46,13 +46,18 @@ LUMAVEIL_HOT_INLINE void InsertNode(Codec& codec, int32_t r) {
   intptr_t p = RingSize + 1 + key[0];
   bool greater = true;  // a tree hangs from its root slot's right link
   for (;;) {
-    uint32_t links;
-    __builtin_memcpy(&links, trees.link[p], sizeof links);
+    intptr_t next;
+    if constexpr (SmallCode) {
+      next = trees.link[p][greater ? TreeRight : TreeLeft];
+    } else {
+      uint32_t links;
+      __builtin_memcpy(&links, trees.link[p], sizeof links);
 #if __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
-    const intptr_t next = int16_t(greater ? links >> 16 : links);
+      next = int16_t(greater ? links >> 16 : links);
 #else
-    const intptr_t next = int16_t(greater ? links : links >> 16);
+      next = int16_t(greater ? links : links >> 16);
 #endif
+    }
     if (next == NoNode) break;
     p = next;
     int32_t shared = 1;
@@ -65,13 +70,20 @@ LUMAVEIL_HOT_INLINE void InsertNode(Codec& codec, int32_t r) {
       shared = keyStart != nodeStart ? 1 + LeadingZeroBytes(keyStart ^ nodeStart)
                                      : CompareRest<Word>(key, window + p, greater);
     }
-    // Of equally long matches the nearest wins. (Bitwise, not short-circuit:
-    // no branches to mispredict.)
+    // Of equally long matches the nearest wins.
     const int32_t offset = ((r - int32_t(p)) & (RingSize - 1)) - 1;
-    const bool better =
-        (shared > MatchThreshold) & ((shared > matchLength) | ((shared == matchLength) & (offset < matchOffset)));
-    matchLength = better ? shared : matchLength;
-    matchOffset = better ? offset : matchOffset;
+    if constexpr (SmallCode) {
+      if (shared > MatchThreshold && (shared > matchLength || (shared == matchLength && offset < matchOffset))) {
+        matchLength = shared;
+        matchOffset = offset;
+      }
+    } else {
+      // Bitwise, not short-circuit: no branches to mispredict.
+      const bool better =
+          (shared > MatchThreshold) & ((shared > matchLength) | ((shared == matchLength) & (offset < matchOffset)));
+      matchLength = better ? shared : matchLength;
+      matchOffset = better ? offset : matchOffset;
+    }
     if (shared >= MaxMatch) {
       ReplaceMatchNode(trees, int32_t(p), r);
       trees.matchLength = matchLength;
