@@ -143,7 +143,8 @@ int32_t ReadInlineEntry(const uint8_t* record, uint8_t* data16) {
 
 bool EntryWithinSource(const Archive& archive, const uint8_t* record) {
   if (archive.reader.source == InvalidFile) return false;
-  int64_t offset = RecordInt(record, EntryDataOffsetAt);
-  int64_t size = RecordInt(record, EntryStoredSizeAt);
-  return offset >= 0 && size >= 0 && offset + size <= int64_t(archive.reader.sourceSize);
+  int32_t offset = RecordInt(record, EntryDataOffsetAt);
+  int32_t size = RecordInt(record, EntryStoredSizeAt);
+  // Two sizes below 2^31 add up to less than 2^32: no overflow unsigned.
+  return offset >= 0 && size >= 0 && uint32_t(offset) + uint32_t(size) <= archive.reader.sourceSize;
 }

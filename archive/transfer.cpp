@@ -81,8 +81,8 @@ int CopyEntry(Archive& archive, const char* name, uint32_t flags) {
   if (archive.latch.Failed) return 0;
   ArchiveWriter& writer = archive.writer;
   const uint8_t* record = FindEntry(archive, name, FindRegular);
-  if (archive.reader.source == InvalidFile || writer.target == InvalidFile || !NextTargetSlot(archive) || !record ||
-      !SeekEntry(archive, record))
+  // SeekEntry fails as well when no source is open.
+  if (writer.target == InvalidFile || !NextTargetSlot(archive) || !record || !SeekEntry(archive, record))
     return LatchResult(archive, 0);
 
   // Expansion applies to compressed entries and never removes a mask; Unmask

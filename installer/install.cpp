@@ -15,35 +15,28 @@ inline constexpr int32_t SeriesNameCapacity = 64;
 static char s_targetPath[PathCapacity];
 static uint8_t s_patchBuffer[PatchLengthMax];
 
-static bool Contains(const char* text, char c) {
-  for (; *text; ++text)
-    if (*text == c) return true;
-  return false;
-}
-
-// Three lower-case letters packed into one number, for quick comparison.
-static constexpr uint32_t Letters(const char* text) {
-  return uint32_t(uint8_t(text[0])) << 16 | uint32_t(uint8_t(text[1])) << 8 | uint8_t(text[2]);
-}
+// Windows opens these devices whatever extension follows the base name: the
+// first four as they are, the last two with a digit 1 to 9 behind them.
+static constexpr char DeviceNames[] = "conprnauxnulcomlpt";
 
 static bool IsDeviceName(const char* name) {
-  // Windows opens these devices whatever extension follows the base name,
-  // and blanks at the end of the base name do not count.
+  // Blanks at the end of the base name do not count.
   int32_t n = 0;
   while (name[n] && name[n] != '.') ++n;
   while (n && name[n - 1] == ' ') --n;
-  if (n < 3 || n > 4) return false;
-  char lower[3] = {AsciiLower(name[0]), AsciiLower(name[1]), AsciiLower(name[2])};
-  uint32_t letters = Letters(lower);
-  if (n == 4) return name[3] >= '1' && name[3] <= '9' && (letters == Letters("com") || letters == Letters("lpt"));
-  return letters == Letters("con") || letters == Letters("prn") || letters == Letters("aux") ||
-         letters == Letters("nul");
+  for (int32_t i = 0; i < 6; ++i) {
+    // Stops at the name's end, which no device name's letter matches.
+    int32_t k = 0;
+    while (k < 3 && AsciiLower(name[k]) == DeviceNames[3 * i + k]) ++k;
+    if (k == 3 && (i < 4 ? n == 3 : n == 4 && name[3] >= '1' && name[3] <= '9')) return true;
+  }
+  return false;
 }
 
 bool IsPlainFileName(const char* name) {
-  if (!name[0] || Contains(name, '\\') || Contains(name, '/') || Contains(name, ':')) return false;
+  if (!name[0]) return false;
   for (const char* p = name; p[0]; ++p)
-    if (p[0] == '.' && p[1] == '.') return false;
+    if (p[0] == '\\' || p[0] == '/' || p[0] == ':' || (p[0] == '.' && p[1] == '.')) return false;
   return !IsDeviceName(name);
 }
 
@@ -96,18 +89,13 @@ static void CopyInstalledEntries() {
   CopyAdditionalEntries("ADDTL");
 }
 
-// base followed by n in at least two decimal digits.
+// base followed by n in two decimal digits: the series never reaches 100,
+// as the target takes at most 32 entries.
 static void FormatSeriesName(char* name, const char* base, int n) {
   int32_t at = CopyText(name, base, SeriesNameCapacity - 12);
-  char digits[12];
-  int count = 0;
-  do {
-    digits[count++] = char('0' + n % 10);
-    n /= 10;
-  } while (n);
-  if (count < 2) digits[count++] = '0';
-  while (count) name[at++] = digits[--count];
-  name[at] = 0;
+  name[at] = char('0' + n / 10);
+  name[at + 1] = char('0' + n % 10);
+  name[at + 2] = 0;
 }
 
 int CopyAdditionalEntries(const char* base) {
@@ -208,7 +196,7 @@ int InstallScreensaver() {
     ShowText(DamagedInstallerText);
     return 0;
   }
-  if (!LatchSet()) ExtractEntryToMemory(archive, "INFO", g_installInfo, InstallInfoSize);
+  ExtractEntryToMemory(archive, "INFO", g_installInfo, InstallInfoSize);  // nothing once latched
   // A name that would put the file anywhere but directly in the Windows
   // directory fails the installation before anything is written.
   if (!LatchSet() && !targetUsable) archive.latch.Failed = 1;

@@ -4,6 +4,7 @@
 #include "installer/run_state.h"
 #include "system/paths.h"
 #include "system/post_install.h"
+#include "system/text.h"
 #include "ui/boxes.h"
 #include "ui/progress.h"
 
@@ -97,12 +98,14 @@ static bool OfferTest() {
   Sleep(50);
   // The installation checked that the path has room for the suffix.
   char* command = WindowsPath(g_texts.SaverFileName);
-  CopyText(command + TextLength(command), " /s", 4);
+  AppendText(command, PathCapacity, " /s");
   WinExec(command, SW_SHOWNORMAL);
   return true;
 }
 
-int RunInstaller() {
+// Kept out of MainWindowProc: inlined there, it would make the procedure
+// copy its arguments around the run for the call of DefWindowProcA.
+[[gnu::noinline]] int RunInstaller() {
   if (!ArchiveCheck()) return 0;
   LoadInstallerSettings(g_archive, nullptr, g_installInfo, g_texts, g_textPool);
   SetInstallerTitle(g_run.InstallerTitle, g_texts.SaverFileName);

@@ -12,6 +12,7 @@ constexpr char DefaultDisplayPropertiesCommand[] = "Rundll32 Shell32.dll,Control
 // Entries whose expansion the progress bar counts.
 constexpr const char* ProgressEntries[] = {"SAVER",    "STUB",     "MOVIE", "ZETT", "LESMI",
                                            "PREVIEWB", "PREVIEWF", "VERL",  "ADDL", "PSSB"};
+constexpr int32_t ProgressEntryCount = sizeof ProgressEntries / sizeof ProgressEntries[0];
 constexpr int32_t NumberedProgressEntries = 16;  // ADDL0 .. ADDL15
 
 // Copies a record field of fieldSize bytes, which need not hold a NUL, into a
@@ -37,13 +38,14 @@ void SetInfoInt(uint8_t* installInfo, int32_t at, int32_t value) { PutLe32(insta
 
 void ResetInstallerTexts(InstallerTexts& texts) {
   FillBytes(&texts, 0, int32_t(sizeof texts));
-  CopyText(texts.SaverFileName, "1", TextCapacity);
-  CopyText(texts.QuestionText, "-", TextCapacity);
-  CopyText(texts.FinishText, "-", TextCapacity);
-  CopyText(texts.FailureText, "-", TextCapacity);
-  CopyText(texts.ProgressText, "-", TextCapacity);
-  CopyText(texts.YesText, "-", LabelCapacity);
-  CopyText(texts.NoText, "-", LabelCapacity);
+  // One-character texts on the zeroed table.
+  texts.SaverFileName[0] = '1';
+  texts.QuestionText[0] = '-';
+  texts.FinishText[0] = '-';
+  texts.FailureText[0] = '-';
+  texts.ProgressText[0] = '-';
+  texts.YesText[0] = '-';
+  texts.NoText[0] = '-';
   texts.ShowProgress = 9;
   texts.PostInstallAction = 1;
   CopyText(texts.DisplayPropertiesCommand, DefaultDisplayPropertiesCommand, CommandCapacity);
@@ -88,19 +90,25 @@ void LoadInstallerSettings(Archive& archive, const char* path, uint8_t* installI
 int32_t ComputeProgressTotal(Archive& archive, const char* path) {
   FileHandle source = OpenSourceArchive(archive, path);
   if (source == InvalidFile) return 0;
-  // Summed wide and capped, so a damaged directory cannot wrap the total.
-  int64_t total = 0;
-  for (const char* name : ProgressEntries) total += EntryProgressSize(archive, name);
+  // Summed with a cap, so a damaged directory cannot wrap the total.
+  int32_t total = 0;
   char numbered[8] = {'A', 'D', 'D', 'L'};
-  for (int32_t n = 0; n < NumberedProgressEntries; ++n) {
-    int32_t at = 4;
-    if (n >= 10) numbered[at++] = char('0' + n / 10);
-    numbered[at++] = char('0' + n % 10);
-    numbered[at] = 0;
-    total += EntryProgressSize(archive, numbered);
+  for (int32_t i = 0; i < ProgressEntryCount + NumberedProgressEntries; ++i) {
+    const char* name = numbered;
+    if (i < ProgressEntryCount) {
+      name = ProgressEntries[i];
+    } else {
+      const int32_t n = i - ProgressEntryCount;
+      int32_t at = 4;
+      if (n >= 10) numbered[at++] = char('0' + n / 10);
+      numbered[at++] = char('0' + n % 10);
+      numbered[at] = 0;
+    }
+    const int32_t size = EntryProgressSize(archive, name);  // never negative
+    total = size > 0x7FFFFFFF - total ? 0x7FFFFFFF : total + size;
   }
   CloseArchiveFile(archive, source);
-  return total > 0x7FFFFFFF ? 0x7FFFFFFF : int32_t(total);
+  return total;
 }
 
 int32_t EntryProgressSize(const Archive& archive, const char* name) {
