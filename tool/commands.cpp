@@ -395,6 +395,26 @@ int ExtractAllCommand(const fs::path& file, const fs::path& directory) {
   return 0;
 }
 
+namespace {
+
+// What keeps the installer from using its settings record, or "" when nothing does.
+std::string SettingsProblem(Archive& archive, const uint8_t* info) {
+  int32_t original = RecordInt(info, EntryOriginalSizeAt);
+  if (original > InstallInfoSize)
+    return fmt::format("the settings record holds {} bytes; the installer reads at most {}", original, InstallInfoSize);
+  std::vector<uint8_t> record(InstallInfoSize, 0);
+  if (!ExtractEntryToMemory(archive, "INFO", record.data(), InstallInfoSize))
+    return "the settings record cannot be read";
+  const char* name = reinterpret_cast<const char*>(record.data() + SaverNameAt);
+  std::string saverName(name, strnlen(name, SaverNameSize));
+  std::string problem = saverName.empty() ? FileNameProblem(saverName) : FileNameProblem(saverName + ".scr");
+  if (!problem.empty())
+    return fmt::format("the screensaver name \"{}\" {}", Printable(saverName), problem);
+  return {};
+}
+
+}  // namespace
+
 int VerifyCommand(const fs::path& file) {
   InputFileSize(file);
   std::unique_ptr<OpenedArchive> a;
@@ -411,6 +431,15 @@ int VerifyCommand(const fs::path& file) {
     if (what.empty()) continue;
     fmt::print("{}: {}: {}\n", a->shown, Printable(NameOf(record)), what);
     ++problems;
+  }
+  // The settings record: an installer that cannot load it asks its question
+  // with placeholder texts and then fails, so verify calls it damaged too.
+  if (const uint8_t* info = FindEntry(*a->archive, "INFO", FindRegular)) {
+    std::string what = SettingsProblem(*a->archive, info);
+    if (!what.empty()) {
+      fmt::print("{}: INFO: {}\n", a->shown, what);
+      ++problems;
+    }
   }
   if (problems) return 1;
   fmt::print("{}: {} entries, all good\n", a->shown, a->count());

@@ -2,11 +2,13 @@
 // with a stand-in stub, and on damaged copies of them.
 #include <fmt/format.h>
 
+#include <cstring>
 #include <map>
 #include <memory>
 #include <nlohmann/json.hpp>
 
 #include "archive/archive.h"
+#include "installer/settings.h"
 #include "support.h"
 #include "tool/builder.h"
 #include "tool/files.h"
@@ -426,6 +428,41 @@ TEST_F(InstallerCommandTest, ExtractAllRefusesNamesThatAreNoFileNames) {
       if (!std::binary_search(before.begin(), before.end(), name)) fs::remove_all(dir / name);
   }
   EXPECT_FALSE(fs::exists(dir.parent_path() / "evil"));
+}
+
+// verify reads the settings record too: an installer that cannot load it,
+// or whose screensaver name leaves the Windows directory, is damaged.
+TEST_F(InstallerCommandTest, VerifyChecksTheSettingsRecord) {
+  struct Case {
+    const char* what;
+    int32_t recordSize;
+    const char* saverName;
+    int status;
+    const char* message;
+  };
+  const Case cases[] = {
+      {"a sound record", InstallInfoSize, "Aurora", 0, "1 entries, all good"},
+      {"a short record", 2000, "", 1, "INFO: the screensaver name \"\" is empty"},
+      {"a record too long to load", 6000, "Aurora", 1, "INFO: the settings record holds 6000 bytes; the installer reads at most 5640"},
+      {"a name that leaves the directory", InstallInfoSize, "..\\Evil", 1,
+       "INFO: the screensaver name \"..\\Evil\" contains the path separator '\\'"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Bytes record(size_t(c.recordSize), 0);
+    if (c.recordSize > SaverNameAt) std::memcpy(&record[SaverNameAt], c.saverName, std::strlen(c.saverName));
+    auto archive = std::make_unique<Archive>();
+    ResetArchive(*archive);
+    ArmFailureLatch(*archive, 1);
+    std::string path = (dir / "settings.exe").string();
+    FileHandle target = CreateTargetArchive(*archive, path.c_str());
+    ASSERT_TRUE(StoreMemoryEntry(*archive, record.data(), c.recordSize, "INFO", TransferCompress));
+    CloseArchiveFile(*archive, target);
+    ASSERT_FALSE(archive->latch.Failed);
+    auto r = Lumaveil({"verify", "settings.exe"});
+    EXPECT_EQ(r.status, c.status);
+    EXPECT_NE(r.out.find(std::string("settings.exe: ") + c.message), std::string::npos) << r.out;
+  }
 }
 
 }  // namespace
