@@ -112,7 +112,11 @@ int CopyAdditionalEntries(const char* base) {
   return 0;
 }
 
-static void CopyPatchRange(FileHandle installer, FileHandle target, int32_t from, int32_t to, int32_t length) {
+// The range whose source, target and length fields start at range.
+static_assert(PatchTarget1At == PatchSource1At + 4 && PatchLength1At == PatchSource1At + 8 &&
+              PatchTarget2At == PatchSource2At + 4 && PatchLength2At == PatchSource2At + 8);
+static void CopyPatchRange(FileHandle installer, FileHandle target, const uint8_t* range) {
+  const int32_t from = InfoInt(range, 0), to = InfoInt(range, 4), length = InfoInt(range, 8);
   // Only bytes that were really read are written, and never more than the buffer holds.
   if (length <= 0 || length > PatchLengthMax || !FileSeek(installer, from)) return;
   int32_t got = FileRead(installer, s_patchBuffer, length);
@@ -122,11 +126,8 @@ static void CopyPatchRange(FileHandle installer, FileHandle target, int32_t from
 void CopyPatchRanges(FileHandle installer, FileHandle target) {
   const uint8_t* info = g_installInfo;
   if (!InfoInt(info, PatchEnabledAt)) return;
-  if (InfoInt(info, PatchTarget1At))
-    CopyPatchRange(installer, target, InfoInt(info, PatchSource1At), InfoInt(info, PatchTarget1At),
-                   InfoInt(info, PatchLength1At));
-  CopyPatchRange(installer, target, InfoInt(info, PatchSource2At), InfoInt(info, PatchTarget2At),
-                 InfoInt(info, PatchLength2At));
+  if (InfoInt(info, PatchTarget1At)) CopyPatchRange(installer, target, info + PatchSource1At);
+  CopyPatchRange(installer, target, info + PatchSource2At);
   // The directory that closing the file writes goes behind everything else.
   FileSeekEnd(target);
 }

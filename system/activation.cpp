@@ -50,11 +50,7 @@ const WCHAR* WidenPath(const char* text, int32_t widenSpecialChar) {
 
 void RegisterUninstall() {
   ActivationState& s = s_activation;
-  s.KeyName[0] = 0;
-  if (!AppendText(s.KeyName, sizeof s.KeyName, UninstallKeyPrefix) ||
-      !AppendText(s.KeyName, sizeof s.KeyName, g_texts.SaverFileName)) {
-    return;
-  }
+  if (!JoinTexts(s.KeyName, sizeof s.KeyName, UninstallKeyPrefix, g_texts.SaverFileName)) return;
 
   int32_t length = CopyText(s.DisplayName, g_texts.SaverFileName, sizeof s.DisplayName);
   if (length > 4) s.DisplayName[length - 4] = 0;  // drop ".scr"
@@ -65,11 +61,7 @@ void RegisterUninstall() {
   // An entry whose command is cut would uninstall nothing: leave it out.
   const char* path = WindowsPath(g_texts.SaverFileName);
   if (path[0] == 0) return;
-  s.UninstallCommand[0] = 0;
-  if (!AppendText(s.UninstallCommand, sizeof s.UninstallCommand, path) ||
-      !AppendText(s.UninstallCommand, sizeof s.UninstallCommand, " -U")) {
-    return;
-  }
+  if (!JoinTexts(s.UninstallCommand, sizeof s.UninstallCommand, path, " -U")) return;
 
   SetRegistryString(HKEY_LOCAL_MACHINE, s.KeyName, "DisplayName", s.DisplayName);
   SetRegistryString(HKEY_LOCAL_MACHINE, s.KeyName, "UninstallString", s.UninstallCommand);

@@ -73,11 +73,7 @@ BOOL OpenWithAssociation(const char* path, const char* extension) {
   PostInstallState& s = s_post;
   const char* typeName = ReadRegistryString(HKEY_CLASSES_ROOT, extension);
   if (!typeName) return FALSE;
-  s.CommandLine[0] = 0;
-  if (!AppendText(s.CommandLine, CommandLineCapacity, typeName) ||
-      !AppendText(s.CommandLine, CommandLineCapacity, OpenCommandKey)) {
-    return FALSE;
-  }
+  if (!JoinTexts(s.CommandLine, CommandLineCapacity, typeName, OpenCommandKey)) return FALSE;
   const char* command = ReadRegistryString(HKEY_CLASSES_ROOT, s.CommandLine);
   if (!command) return FALSE;
   if (!BuildCommandLine(s.CommandLine, CommandLineCapacity, command, path)) return FALSE;

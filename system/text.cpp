@@ -47,6 +47,22 @@ bool AppendText(char* to, int32_t capacity, const char* from) {
   return true;
 }
 
+int32_t JoinTexts(char* to, int32_t capacity, const char* a, const char* b, const char* c, const char* d) {
+  const char* const parts[] = {a, b, c, d};
+  int32_t length = 0;
+  for (const char* part : parts) {
+    for (; *part; ++part) {
+      if (length >= capacity - 1) {
+        to[0] = 0;
+        return 0;
+      }
+      to[length++] = *part;
+    }
+  }
+  to[length] = 0;
+  return length;
+}
+
 bool AppendFileName(char* path, int32_t capacity, uint32_t directoryLength, const char* name, int32_t reserve) {
   // GetWindowsDirectoryA answers a too small buffer with the size it needs.
   if (directoryLength >= uint32_t(capacity)) {
@@ -103,13 +119,7 @@ bool BuildCommandLine(char* line, int32_t capacity, const char* command, const c
 }
 
 int32_t FormatRenameLine(char* line, const char* newName, const char* existing) {
-  line[0] = 0;
-  if (AppendText(line, RenameLineCapacity, newName) && AppendText(line, RenameLineCapacity, "=") &&
-      AppendText(line, RenameLineCapacity, existing) && AppendText(line, RenameLineCapacity, "\r\n")) {
-    return TextLength(line);
-  }
-  line[0] = 0;
-  return 0;
+  return JoinTexts(line, RenameLineCapacity, newName, "=", existing, "\r\n");
 }
 
 int32_t AddRenameLine(char* content, int32_t size, const char* line, int32_t lineLength) {

@@ -22,6 +22,11 @@ bool IsShortFileName(const char* name);
 // otherwise leaves to unchanged and returns false.
 bool AppendText(char* to, int32_t capacity, const char* from);
 
+// The texts a to d one after the other into to (capacity bytes) when all of
+// them fit; otherwise to becomes empty. Returns the length, 0 when it did not
+// fit.
+int32_t JoinTexts(char* to, int32_t capacity, const char* a, const char* b, const char* c = "", const char* d = "");
+
 // Completes the directory held in path (directoryLength characters, the
 // result of GetWindowsDirectoryA) with a backslash unless it ends in one, and
 // name, keeping reserve bytes free behind the terminating NUL. When it does
