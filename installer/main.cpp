@@ -91,10 +91,7 @@ bool ArchiveCheck() {
 // Offers to start the installed screensaver at once; false when declined.
 static bool OfferTest() {
   SetIconMode(2);
-  g_boxes.PendingAnswer = IDCANCEL;
-  int answer = ShowBox(TestBoxText, TestBoxCaption, MB_OKCANCEL);
-  g_boxes.PendingAnswer = NoAnswer;
-  if (answer != IDOK) return false;
+  if (ShowAnsweredBox(TestBoxText, TestBoxCaption, MB_OKCANCEL, IDCANCEL) != IDOK) return false;
   Sleep(50);
   // The installation checked that the path has room for the suffix.
   char* command = WindowsPath(g_texts.SaverFileName);

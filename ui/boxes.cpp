@@ -31,14 +31,19 @@ int ShowBox(const char* text, const char* caption, UINT style) {
   return MessageBoxIndirectA(&box);
 }
 
+int ShowAnsweredBox(const char* text, const char* caption, UINT style, int answer) {
+  g_boxes.PendingAnswer = answer;
+  int result = ShowBox(text, caption, style);
+  g_boxes.PendingAnswer = NoAnswer;
+  return result;
+}
+
 void SetIconMode(int mode) { g_boxes.IconMode = mode; }
 
 void ShowText(const char* text) {
   if (!text[0]) return;
   CloseProgressDialog();
-  g_boxes.PendingAnswer = IDOK;
-  ShowBox(text, g_run.InstallerTitle, MB_OK);
-  g_boxes.PendingAnswer = NoAnswer;
+  ShowAnsweredBox(text, g_run.InstallerTitle, MB_OK, IDOK);
 }
 
 void CloseProgressDialog() {
@@ -55,10 +60,7 @@ bool AskQuestion() {
     return DialogBoxParamA(g_run.InstanceHandle, MAKEINTRESOURCEA(QuestionDialogResource), nullptr,
                            QuestionDialogProc, 0) == IDYES;
   }
-  g_boxes.PendingAnswer = IDNO;
-  int answer = ShowBox(g_texts.QuestionText, g_run.InstallerTitle, MB_YESNO);
-  g_boxes.PendingAnswer = NoAnswer;
-  return answer == IDYES;
+  return ShowAnsweredBox(g_texts.QuestionText, g_run.InstallerTitle, MB_YESNO, IDNO) == IDYES;
 }
 
 Placement CentredOnDesktop(const RECT& desktop, const RECT& window) {

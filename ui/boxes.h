@@ -24,6 +24,8 @@ void ResetBoxState();
 
 // Shows a message box owned by the main window; returns the button that ended it.
 int ShowBox(const char* text, const char* caption, UINT style);
+// ShowBox with PendingAnswer set to answer while the box is open.
+int ShowAnsweredBox(const char* text, const char* caption, UINT style, int answer);
 // The icon resource a box asks for: 201 in icon mode 2 when the resources hold it, else 200.
 int BoxIcon();
 void SetIconMode(int mode);
