@@ -257,16 +257,22 @@ void DecodeBody(Codec& codec) {
       SetStreamFailure(stream, StreamFailure::Truncated);
       break;
     }
-    if (symbol < 256) {
+    uint32_t n = 1;
+    if (symbol >= 256) {
+      // A damaged body's last match is cut at the length.
+      n = uint32_t(symbol - 256 + MatchThreshold + 1);
+      if (n > length - count) n = length - count;
+    } else if (SmallCode) {
+      // A literal goes through the copy below as a match of its own byte.
+      window[r] = uint8_t(symbol);
+      from = r;
+    } else {
       WriteStreamByte(codec, uint8_t(symbol));
       window[r] = uint8_t(symbol);
       r = (r + 1) & (RingSize - 1);
       ++count;
       continue;
     }
-    // A damaged body's last match is cut at the length.
-    uint32_t n = uint32_t(symbol - 256 + MatchThreshold + 1);
-    if (n > length - count) n = length - count;
     count += n;
     if (!SmallCode && stream.writePosition + int32_t(n) < stream.writeLimit && stream.byteTicks + int32_t(n) < 1024) {
       // Neither a flush nor a counted tick falls inside this match: copy
