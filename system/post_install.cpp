@@ -98,7 +98,7 @@ const char* ReadRegistryString(HKEY root, const char* keyName) {
   if (type == REG_EXPAND_SZ) {
     DWORD needed = ExpandEnvironmentStringsA(s.RegistryString, s.Expanded, RegistryStringCapacity);
     if (needed == 0 || needed > DWORD(RegistryStringCapacity)) return nullptr;
-    CopyText(s.RegistryString, s.Expanded, RegistryStringCapacity);
+    return s.Expanded;
   }
   return s.RegistryString;
 }
