@@ -11,11 +11,9 @@ void ResetBoxState() {
 }
 
 int BoxIcon() {
-  // The resources carry only icon 200; a box in icon mode 2 would otherwise
-  // show no icon at all.
-  if (g_boxes.IconMode == 2 &&
-      FindResourceA(g_run.InstanceHandle, MAKEINTRESOURCEA(TestIconResource), RT_GROUP_ICON))
-    return TestIconResource;
+  // Icon mode 2 asks for icon 201, which the installer's resources do not
+  // hold (they are fixed at build time); the box would show no icon at all,
+  // so every box shows icon 200.
   return IconResource;
 }
 

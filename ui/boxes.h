@@ -6,14 +6,14 @@
 #include <windows.h>
 
 inline constexpr int IconResource = 200;
-inline constexpr int TestIconResource = 201;  // asked for in icon mode 2; not in the resources
+inline constexpr int TestIconResource = 201;  // icon mode 2's icon; not in the resources
 inline constexpr int QuestionDialogResource = 1030;
 inline constexpr int QuestionTextControl = 1031;
 inline constexpr int NoAnswer = -1;
 
 struct BoxState {
   int PendingAnswer;     // command that answers the open box; NoAnswer when none is open
-  int IconMode;          // 2: boxes ask for icon 201
+  int IconMode;          // 2 from the test offer on (icon 201 is not in the resources)
   HWND QuestionDialog;   // dialog 1030 while it is open
   HWND ProgressDialog;   // dialog 1010 while it is open
 };
@@ -26,7 +26,8 @@ void ResetBoxState();
 int ShowBox(const char* text, const char* caption, UINT style);
 // ShowBox with PendingAnswer set to answer while the box is open.
 int ShowAnsweredBox(const char* text, const char* caption, UINT style, int answer);
-// The icon resource a box asks for: 201 in icon mode 2 when the resources hold it, else 200.
+// The icon resource a box asks for: 200. Icon mode 2 would ask for 201, which
+// the resources do not hold.
 int BoxIcon();
 void SetIconMode(int mode);
 // Closes the progress dialog, then shows text in an OK box; nothing for an empty text.
