@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "bench/reference_lzhuf.h"
+#include "bench/reference_run.h"
 #include "compression/codec.h"
 
 namespace {
@@ -146,22 +147,6 @@ Bytes OurExpand(Codec& codec, const Bytes& stream, size_t size) {
   return data;
 }
 
-// The reference coder works on FILE*; memory streams keep disks out of the
-// measurement.
-Bytes ReferenceRun(long (*coder)(FILE*, FILE*), const Bytes& input) {
-  Bytes copy = input;
-  FILE* in = fmemopen(copy.data(), copy.size(), "rb");
-  char* buffer = nullptr;
-  size_t size = 0;
-  FILE* out = open_memstream(&buffer, &size);
-  coder(in, out);
-  std::fclose(in);
-  std::fclose(out);
-  Bytes result(buffer, buffer + size);
-  std::free(buffer);
-  return result;
-}
-
 // The framed stream's body: the length and the code without block headers.
 Bytes Body(const Bytes& stream) {
   Bytes body;
@@ -200,8 +185,8 @@ int main(int argc, char** argv) {
     Bytes stream, expanded, referenceBody, referenceExpanded;
     const double compress = BestSeconds(repeat, [&] { stream = OurCompress(*codec, data); });
     const double expand = BestSeconds(repeat, [&] { expanded = OurExpand(*codec, stream, data.size()); });
-    const double refCompress = BestSeconds(repeat, [&] { referenceBody = ReferenceRun(RefEncode, data); });
-    const double refExpand = BestSeconds(repeat, [&] { referenceExpanded = ReferenceRun(RefDecode, referenceBody); });
+    const double refCompress = BestSeconds(repeat, [&] { referenceBody = RunReference(RefEncode, data); });
+    const double refExpand = BestSeconds(repeat, [&] { referenceExpanded = RunReference(RefDecode, referenceBody); });
 
     const bool same = Body(stream) == referenceBody && expanded == data && referenceExpanded == data;
     if (!same) ++failures;

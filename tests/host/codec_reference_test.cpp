@@ -6,26 +6,12 @@
 #include <cstdlib>
 
 #include "bench/reference_lzhuf.h"
+#include "bench/reference_run.h"
 #include "tests/host/codec_support.h"
 
 using namespace codec_test;
 
 namespace {
-
-// Runs one of the reference coder's functions from memory to memory.
-Bytes RunReference(long (*coder)(FILE*, FILE*), const Bytes& input) {
-  Bytes copy = input;
-  FILE* in = copy.empty() ? std::fopen("/dev/null", "rb") : fmemopen(copy.data(), copy.size(), "rb");
-  char* buffer = nullptr;
-  size_t size = 0;
-  FILE* out = open_memstream(&buffer, &size);
-  coder(in, out);
-  std::fclose(in);
-  std::fclose(out);
-  Bytes result(buffer, buffer + size);
-  std::free(buffer);
-  return result;
-}
 
 std::vector<std::pair<std::string, Bytes>> Inputs() {
   std::vector<std::pair<std::string, Bytes>> inputs;
