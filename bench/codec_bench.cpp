@@ -17,22 +17,13 @@
 
 #include "bench/reference_lzhuf.h"
 #include "bench/reference_run.h"
+#include "bench/random.h"
 #include "compression/codec.h"
 
 namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-struct Random {
-  uint64_t state;
-  explicit Random(uint64_t seed) : state(seed * 0x9E3779B97F4A7C15ull + 1) {}
-  uint32_t Next() {
-    state ^= state << 13;
-    state ^= state >> 7;
-    state ^= state << 17;
-    return uint32_t(state >> 11);
-  }
-};
 
 // Prose-like text: sentences from a vocabulary of a few hundred words with
 // a skewed choice, some punctuation and line breaks.

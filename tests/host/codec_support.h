@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/random.h"
 #include "compression/codec.h"
 
 namespace codec_test {
@@ -134,17 +135,6 @@ inline Bytes PrefixWithCodeSize(const Bytes& source, size_t target) {
 }
 
 // Deterministic data.
-struct Random {
-  uint64_t state;
-  explicit Random(uint64_t seed) : state(seed * 0x9E3779B97F4A7C15ull + 1) {}
-  uint32_t Next() {
-    state ^= state << 13;
-    state ^= state >> 7;
-    state ^= state << 17;
-    return uint32_t(state >> 11);
-  }
-};
-
 inline Bytes RandomBytes(size_t size, uint64_t seed) {
   Random random(seed);
   Bytes data(size);
