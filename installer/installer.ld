@@ -1,12 +1,25 @@
-/* The installer's layout: three sections instead of five, so that the
-   headers fit in 512 bytes and only two sections are padded to the 512-byte
-   file alignment.
+/* The installer's layout. The program is stored compressed: the build links
+   it here with its code in .unpack, and pack_installer then compresses that
+   section into the end of .code and leaves .unpack empty in the file. At
+   start the code in .code expands it back in place (installer/startup.cpp).
 
-   .code holds the code, the constants and the import tables. The loader
-   writes the import address table, so the section is writable as well as
-   executable; its name is not one the linker gives fixed flags (".text"
-   would lose the write permission). .bss takes no room in the file, and the
-   resources keep a section of their own.
+   .unpack  the program: code, constants and data of every module but the
+            resident ones, then all zeroed data. In the packed file it takes
+            no room; the loader gives it zeroed, writable and executable
+            memory.
+   .rsrc    the resources, which the system reads from the file's image.
+   .code    what must work before the program is expanded: the packing
+            record, the entry point, the codec's decoder and block stream,
+            the file layer, the memory routines, and the import tables.
+            Last, so that the packed program can follow its contents.
+
+   Nothing in .code may refer to .unpack (NOCROSSREFS_TO below fails the
+   link otherwise): before the expansion that memory is zero. The packing
+   record tells the entry point where the program goes, where it starts,
+   and where the zeroed archive state is, whose codec expands it.
+
+   The loader writes the import address table, so .code is writable as well
+   as executable; its name is not one the linker gives fixed flags.
 
    Import tables: the descriptors, then for each DLL its address table,
    which also serves as its lookup table: each descriptor's lookup-table
@@ -17,12 +30,46 @@
    listed; an import from any other library leaves sections unplaced, which
    fails the link (--orphan-handling=error). */
 
+NOCROSSREFS_TO(.unpack .code)
+
 SECTIONS
 {
   . = SIZEOF_HEADERS;
   . = ALIGN(__section_alignment__);
-  .code __image_base__ + __section_alignment__ :
+  .unpack __image_base__ + __section_alignment__ :
   {
+    __unpack_start = .;
+    EXCLUDE_FILE(*startup.cpp.obj *runtime_win32.cpp.obj *block_stream.cpp.obj *lzhuf_decode.cpp.obj
+                 *file_win32.cpp.obj) *(.text .text$* .text.*)
+    . = ALIGN(4);
+    EXCLUDE_FILE(*startup.cpp.obj *runtime_win32.cpp.obj *block_stream.cpp.obj *lzhuf_decode.cpp.obj
+                 *file_win32.cpp.obj) *(.rdata .rdata$* .data .data$*)
+    . = ALIGN(4);
+    __unpack_end = .;
+    /* Zeroed data after the program: the loader gives the whole section
+       zeroed, and the program is expanded only up to __unpack_end. One
+       section fewer keeps the headers within 512 bytes. */
+    *(.bss)
+    *(SORT(.bss$*))
+    *(COMMON)
+  }
+  .rsrc BLOCK(__section_alignment__) :
+  {
+    KEEP (*(.rsrc))
+    KEEP (*(SORT(.rsrc$*)))
+  }
+  .code BLOCK(__section_alignment__) :
+  {
+    /* The packing record (PackedProgram in installer/startup.h). The
+       linker fills in where the program lies and where it starts;
+       pack_installer fills in the packed size, which 0 leaves unpacked. */
+    _g_packedProgram = .;
+    LONG (0);
+    LONG (__unpack_start);
+    LONG (__unpack_end - __unpack_start);
+    LONG (__packed_stream);
+    LONG ("_WinMain@16");
+    LONG (_g_archive);
     *(.text)
     *(SORT(.text$*))
     *(.text.*)
@@ -52,17 +99,9 @@ SECTIONS
     KEEP (*libadvapi32t.o(.idata$7))
     KEEP (*libkernel32t.o(.idata$7))
     KEEP (*libuser32t.o(.idata$7))
-  }
-  .bss BLOCK(__section_alignment__) :
-  {
-    *(.bss)
-    *(SORT(.bss$*))
-    *(COMMON)
-  }
-  .rsrc BLOCK(__section_alignment__) :
-  {
-    KEEP (*(.rsrc))
-    KEEP (*(SORT(.rsrc$*)))
+    /* pack_installer appends the packed program here, at the section's end. */
+    . = ALIGN(4);
+    __packed_stream = .;
   }
   /DISCARD/ :
   {

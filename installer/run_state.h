@@ -12,7 +12,9 @@ inline constexpr UINT MsgStartInstall = WM_USER + 3;
 inline constexpr UINT MsgAnswerBox = WM_USER + 10;
 
 inline constexpr char MainWindowName[] = "LumaveilsaverInstaller";
-inline constexpr char DamagedInstallerText[] = "The installer file appears to be damaged. Please get a fresh copy.";
+// Not inline: the entry point shows it too, from outside the link-time
+// optimisation, which cannot share one definition with it.
+constexpr char DamagedInstallerText[] = "The installer file appears to be damaged. Please get a fresh copy.";
 
 struct RunState {
   HINSTANCE InstanceHandle;

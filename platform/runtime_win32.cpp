@@ -1,26 +1,11 @@
-// The few pieces of a C runtime that the installer needs: its entry point and
-// the memory and string routines that the compiler emits calls to for struct
-// copies, clears and counting loops. Built with -fno-builtin and -fno-tree-loop-distribute-patterns so
-// that these loops are not turned back into calls to themselves.
-#include <windows.h>
-
+// The few pieces of a C runtime that the installer needs: the memory and
+// string routines that the compiler emits calls to for struct copies, clears
+// and counting loops. Built with -fno-builtin and
+// -fno-tree-loop-distribute-patterns so that these loops are not turned back
+// into calls to themselves. (The entry point is installer/startup.cpp.)
 #include <cstddef>
 
-#include "platform/runtime_win32.h"
-
-int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR commandLine, int showState);
-
 extern "C" {
-
-// The linker places this symbol at the program's own image, whose address is
-// the instance handle (what GetModuleHandleA(nullptr) would return).
-extern IMAGE_DOS_HEADER __ImageBase;
-
-// Named by the link (-e): the process starts here.
-void RuntimeStart() {
-  char* arguments = const_cast<char*>(SkipProgramName(GetCommandLineA()));
-  ExitProcess(UINT(WinMain(reinterpret_cast<HINSTANCE>(&__ImageBase), nullptr, arguments, SW_SHOWDEFAULT)));
-}
 
 void* memcpy(void* to, const void* from, size_t count) {
   auto* d = static_cast<unsigned char*>(to);

@@ -1,6 +1,6 @@
 // The start-up of the installer, which links without the C runtime: what the
-// runtime would otherwise do before WinMain, and the memory routines the
-// compiler may emit calls to.
+// runtime would otherwise do before WinMain. (runtime_win32.cpp holds the
+// memory routines the compiler may emit calls to.)
 #pragma once
 
 // The arguments behind the program name: skips the name (quoted or not) and
