@@ -26,10 +26,11 @@ bool ExpandProgram(HINSTANCE instance) {
   const PackedProgram& program = g_packedProgram;
   if (program.packedSize == 0) return true;
   Codec& codec = reinterpret_cast<Archive*>(program.archive)->codec;
-  SetStreamEndpoints(codec, reinterpret_cast<const uint8_t*>(program.packed),
-                     reinterpret_cast<uint8_t*>(program.programStart), int32_t(program.programSize));
+  uint8_t* start = reinterpret_cast<uint8_t*>(program.programStart);
+  SetStreamEndpoints(codec, reinterpret_cast<const uint8_t*>(program.packed), start, int32_t(program.programSize));
   if (ExpandStream(codec, InvalidFile, InvalidFile, int32_t(program.packedSize)) &&
       StreamTotalWritten(codec) == int32_t(program.programSize)) {
+    ConvertCalls(start, program.programSize, false);
     return true;
   }
   // The boxes' look, without the program's help.

@@ -5,6 +5,8 @@
 #pragma once
 #include <cstdint>
 
+#include "platform/bytes.h"
+
 // Filled by the link and by pack_installer; read only by the entry point.
 // Addresses are those of the 32-bit program, so the host's packer reads the
 // same layout.
@@ -21,3 +23,20 @@ struct PackedProgram {
 // named PackedProgramSection. pack_installer checks the fields it relies on.
 inline constexpr char PackedProgramSection[] = ".code";
 inline constexpr char UnpackedProgramSection[] = ".unpack";
+
+// Calls (E8 and a 32-bit displacement) are packed with the target's offset in
+// the program in place of the displacement: calls to one function then repeat
+// the same bytes, which the codec packs far better. Every E8 byte is taken
+// for a call, data or not, so the two directions always undo each other.
+inline void ConvertCalls(uint8_t* program, uint32_t size, bool toTargets) {
+  for (uint32_t i = 0; i + 5 <= size;) {
+    if (program[i] != 0xE8) {
+      ++i;
+      continue;
+    }
+    const uint32_t next = i + 5;
+    const uint32_t value = GetLe32(program + i + 1);
+    PutLe32(program + i + 1, toTargets ? value + next : value - next);
+    i = next;
+  }
+}
