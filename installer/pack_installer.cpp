@@ -26,7 +26,7 @@ using lumaveil::ToolError;
 constexpr uint32_t PeSignature = 0x00004550;  // "PE\0\0"
 constexpr int32_t OptionalMagic = 0x10B;      // 32-bit image
 constexpr int32_t SectionHeaderSize = 40;
-constexpr uint32_t ScnCode = 0x20, ScnUninitialized = 0x80;
+constexpr uint32_t ScnCode = 0x20, ScnInitialized = 0x40, ScnUninitialized = 0x80;
 constexpr uint32_t ScnExecute = 0x20000000, ScnRead = 0x40000000, ScnWrite = 0x80000000;
 
 uint32_t AlignUp(uint32_t value, uint32_t alignment) { return (value + alignment - 1) / alignment * alignment; }
@@ -199,6 +199,18 @@ std::vector<uint8_t> Pack(const Image& image, uint32_t& programSize, uint32_t& p
     out.Put32(header + 20, offset);
   }
   out.bytes.resize(AlignUp(uint32_t(out.bytes.size()), image.fileAlignment));
+  // The informational totals, from the sections as they are now.
+  uint32_t codeSize = 0, initializedSize = 0, uninitializedSize = 0;
+  for (const Section& section : image.sections) {
+    const uint32_t raw = out.Get32(section.header + 16);
+    const uint32_t flags = out.Get32(section.header + 36);
+    if (flags & ScnCode) codeSize += raw;
+    if (flags & ScnInitialized) initializedSize += raw;
+    if (flags & ScnUninitialized) uninitializedSize += AlignUp(out.Get32(section.header + 8), image.fileAlignment);
+  }
+  out.Put32(image.optional + 4, codeSize);
+  out.Put32(image.optional + 8, initializedSize);
+  out.Put32(image.optional + 12, uninitializedSize);
   // No symbols, and no checksum to keep right.
   const uint32_t pe = image.Get32(0x3C);
   out.Put32(pe + 12, 0);

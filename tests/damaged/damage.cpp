@@ -19,7 +19,9 @@
 //   plain=directory     leave the directory deciphered (for fuzz seeds whose
 //                       directory the fuzz path enciphers); last operation
 // POS: a number; end-N; dir+N (start of the directory); NAME+N (the entry's
-// first stored byte); NAME.mid (the middle of its stored bytes); NAME.end-N.
+// first stored byte); NAME.mid (the middle of its stored bytes); NAME.end-N;
+// program-N (N bytes before the end of the installer program, where the
+// first entry's stored bytes begin).
 #include <strings.h>
 #include <unistd.h>
 
@@ -132,6 +134,10 @@ size_t Position(Subject& s, const std::string& text) {
   } else if (text.rfind("dir+", 0) == 0) {
     if (!s.count) Fail("no directory");
     at = size - int64_t(s.count) * EntryRecordSize + number(text.substr(4));
+  } else if (text.rfind("program-", 0) == 0) {
+    int64_t end = size;
+    for (int32_t i = 0; i < s.count; ++i) end = std::min<int64_t>(end, GetLe(s.Record(i) + EntryDataOffsetAt));
+    at = end - number(text.substr(8));
   } else if (!text.empty() && (text[0] < '0' || text[0] > '9')) {
     size_t cut = text.find_first_of(".+");
     std::string name = text.substr(0, cut);

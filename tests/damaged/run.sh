@@ -141,6 +141,7 @@ while read -r name outcome want_verify damage_ops; do
   case "$outcome" in
     not-started) start_non_program "$file" ;;
     unloaded-accepted) start_installer "$file" box press:- box answer gone ;;
+    damaged-program) start_installer "$file" lone-box press:OK gone ;;
     *) start_installer "$file" box answer gone ;;
   esac
   tenths=$((($(date +%s%N) - begin) / 100000000))
@@ -151,7 +152,7 @@ while read -r name outcome want_verify damage_ops; do
 
   case "$outcome" in
     installs) expected=$finish_text ;;
-    damaged) expected=$damaged_text ;;
+    damaged | damaged-program) expected=$damaged_text ;;
     failure) expected=$failure_text ;;
     unloaded | unloaded-accepted) expected=- ;;
     not-started) expected="" ;;

@@ -4,10 +4,13 @@
 // that one Windows process does what would otherwise take many `wine reg` runs.
 //
 //   e2e_driver.exe [--timeout SECONDS] [--sync DIR] STEP...
+// With --sync it creates DIR\driver.started before its first step.
 //
 // Steps run in order; each prints one line (the scripts compare lines):
 //   main              wait for the installer's main window; says whether it is visible
 //   box               wait for the next box of the installer and describe it
+//   lone-box          the same for a box of a program that has no main window:
+//                     an installer whose program could not be started
 //   answer            send the installer's answer-box message to its main window
 //   press:LABEL       click the button labelled LABEL in the current box
 //   hold:NAME         create DIR\NAME.ready, wait for DIR\NAME.done (screenshots)
@@ -248,6 +251,34 @@ bool StepBox() {
     return false;
   }
   // Let the box finish its initialisation and first paint.
+  Sleep(150);
+  g.currentBox = box;
+  g.seenBoxes.push_back(box);
+  DescribeBox(box);
+  return true;
+}
+
+// A visible dialog of another process that nothing owns.
+BOOL CALLBACK ConsiderLoneWindow(HWND window, LPARAM param) {
+  if (ClassOf(window) != "#32770" || !IsWindowVisible(window) || GetWindow(window, GW_OWNER)) return TRUE;
+  DWORD process = 0;
+  GetWindowThreadProcessId(window, &process);
+  if (process == GetCurrentProcessId()) return TRUE;
+  *reinterpret_cast<HWND*>(param) = window;
+  return FALSE;
+}
+
+bool StepLoneBox() {
+  DWORD start = GetTickCount();
+  HWND box = nullptr;
+  while (!box && GetTickCount() - start < g.timeoutMs) {
+    EnumWindows(ConsiderLoneWindow, reinterpret_cast<LPARAM>(&box));
+    if (!box) Sleep(25);
+  }
+  if (!box) {
+    Say("box none");
+    return false;
+  }
   Sleep(150);
   g.currentBox = box;
   g.seenBoxes.push_back(box);
@@ -601,6 +632,7 @@ bool RunStep(const std::string& step) {
   const char* a;
   if (step == "main") return StepMain();
   if (step == "box") return StepBox();
+  if (step == "lone-box") return StepLoneBox();
   if (step == "answer") return StepAnswer();
   if (step == "progress") return StepProgress("");
   if (step == "gone") return StepGone();
@@ -640,10 +672,17 @@ bool RunStep(const std::string& step) {
 int main(int argc, char** argv) {
   _setmode(_fileno(stdout), _O_BINARY);
   int i = 1;
+  bool synced = false;
   for (; i < argc; ++i) {
     if (!std::strcmp(argv[i], "--timeout") && i + 1 < argc) g.timeoutMs = DWORD(std::atof(argv[++i]) * 1000);
-    else if (!std::strcmp(argv[i], "--sync") && i + 1 < argc) g.syncDir = argv[++i];
+    else if (!std::strcmp(argv[i], "--sync") && i + 1 < argc) g.syncDir = argv[++i], synced = true;
     else break;
+  }
+  // The scripts start the installer once the driver runs: an installer that
+  // shows no box may otherwise be gone before the driver starts to look.
+  if (synced) {
+    std::string started = g.syncDir + "\\driver.started";
+    CloseHandle(CreateFileA(started.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
   }
   for (; i < argc; ++i)
     if (!RunStep(argv[i])) return 1;

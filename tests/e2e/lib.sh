@@ -237,11 +237,15 @@ run_installer() {
   # The settings made for the installer go when it is done with them.
   steps+=("regdel:$APP_DEFAULTS")
   : >"$WORK/driver.out"
+  rm -f "$WORK/driver.started"
   "$HARNESS" "$BUILD" run "$DRIVER" --sync "$(winpath "$WORK")" "${steps[@]}" >"$WORK/driver.out" 2>"$WORK/driver.err" &
   local driver=$!
-  # A window the installer must find has to exist before it starts.
+  # The driver must be looking before the installer starts (an installer
+  # that shows no box can be gone within a moment), and a window the
+  # installer must find has to exist by then.
+  local wait=$((SECONDS + 20))
+  while [ ! -e "$WORK/driver.started" ] && [ $SECONDS -lt $wait ]; do sleep 0.05; done
   if [ "$1" = display-properties ]; then
-    local wait=$((SECONDS + 20))
     while [ ! -s "$WORK/driver.out" ] && [ $SECONDS -lt $wait ]; do sleep 0.05; done
   fi
   # shellcheck disable=SC2086

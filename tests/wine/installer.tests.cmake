@@ -2,7 +2,7 @@
 # Wine tests of its modules.
 find_program(LUMAVEIL_MINGW_OBJDUMP i686-w64-mingw32-objdump REQUIRED)
 set(LUMAVEIL_INSTALLER_SIZE_LIMIT 16384 CACHE STRING "Target size in bytes of the installer program without payload")
-set(LUMAVEIL_INSTALLER_SIZE_CEILING 20480 CACHE STRING "Size in bytes past which the installer program fails its size check")
+set(LUMAVEIL_INSTALLER_SIZE_CEILING 16384 CACHE STRING "Size in bytes past which the installer program fails its size check")
 add_test(NAME installer.size
          COMMAND ${CMAKE_COMMAND} -DEXE=${WIN32_DIR}/installer.exe -DOBJDUMP=${LUMAVEIL_MINGW_OBJDUMP}
                  -DLIMIT=${LUMAVEIL_INSTALLER_SIZE_LIMIT}
