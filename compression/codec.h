@@ -47,6 +47,11 @@ struct LzhufModel {
   uint16_t weight[NodeCount + 16];
   int16_t child[NodeCount];
   int16_t parent[NodeCount + SymbolCount];
+  // grandchild[s][b] = child[child[s] + b]: where two code bits lead from
+  // slot s, so that the decoder's walk down waits for one load per two
+  // levels. The encoder's own loop leaves it stale (it never walks down),
+  // and the installer's small form does without it.
+  int16_t grandchild[NodeCount][2];
 };
 
 // The encoder's 256 binary search trees of window strings, one per first

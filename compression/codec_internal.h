@@ -161,7 +161,9 @@ inline int32_t HighestSlotBelow(const uint16_t* weight, int32_t from, uint32_t k
 
 // Node c has just grown to weight k, above the node after it: to keep the
 // weights sorted it trades places (subtrees and all) with the last node still
-// lighter than k. Returns c's new slot.
+// lighter than k. Returns c's new slot. The decoder also keeps its grandchild
+// table (KeepGrandchildren); the encoder, which never walks down, does not.
+template <bool KeepGrandchildren>
 inline int32_t MoveUp(LzhufModel& model, int32_t c, uint32_t k) {
   uint16_t* weight = model.weight;
   int16_t* child = model.child;
@@ -169,23 +171,38 @@ inline int32_t MoveUp(LzhufModel& model, int32_t c, uint32_t k) {
   const int32_t l = HighestSlotBelow(weight, c + 1, k);
   weight[c] = weight[l];
   weight[l] = uint16_t(k);
-  const int32_t i = child[c];
+  // A leaf's entry has no sibling entry after it: the second store of a
+  // pair lands on the first again instead of branching.
+  const intptr_t i = child[c];
+  const intptr_t j = child[l];
   parent[i] = int16_t(l);
-  if (i < NodeCount) parent[i + 1] = int16_t(l);
-  const int32_t j = child[l];
+  parent[i + (i < NodeCount)] = int16_t(l);
   child[l] = int16_t(i);
   parent[j] = int16_t(c);
-  if (j < NodeCount) parent[j + 1] = int16_t(c);
+  parent[j + (j < NodeCount)] = int16_t(c);
   child[c] = int16_t(j);
+  if constexpr (KeepGrandchildren && !SmallCode) {
+    // The grandchildren travel with their subtrees; the slots above c and l
+    // now reach other nodes through them.
+    int16_t(*grandchild)[2] = model.grandchild;
+    uint32_t atC, atL;
+    __builtin_memcpy(&atC, grandchild[c], sizeof atC);
+    __builtin_memcpy(&atL, grandchild[l], sizeof atL);
+    __builtin_memcpy(grandchild[c], &atL, sizeof atL);
+    __builtin_memcpy(grandchild[l], &atC, sizeof atC);
+    grandchild[parent[c]][c & 1] = int16_t(j);
+    grandchild[parent[l]][l & 1] = int16_t(i);
+  }
   return l;
 }
 
 // Counts one more occurrence in node c and every node above it.
+template <bool KeepGrandchildren = false>
 inline void CountUpFrom(LzhufModel& model, intptr_t c) {
   uint16_t* weight = model.weight;
   do {
     const uint32_t k = ++weight[c];
-    if (k > weight[c + 1]) c = MoveUp(model, int32_t(c), k);
+    if (k > weight[c + 1]) c = MoveUp<KeepGrandchildren>(model, int32_t(c), k);
     c = model.parent[c];
   } while (c != 0);
 }
@@ -193,10 +210,11 @@ inline void CountUpFrom(LzhufModel& model, intptr_t c) {
 // Counts one occurrence of symbol, given the slots from its leaf up to the
 // root's child (count of them) as the coder has just walked them. Inlined
 // into both coders' loops.
+template <bool KeepGrandchildren>
 LUMAVEIL_HOT_INLINE void UpdateModelAlong(LzhufModel& model, int32_t symbol, const int16_t* path, int32_t count) {
   if (model.weight[RootNode] == WeightLimit) {
     RebuildModel(model);
-    CountUpFrom(model, model.parent[NodeCount + symbol]);
+    CountUpFrom<KeepGrandchildren>(model, model.parent[NodeCount + symbol]);
     return;
   }
   // Until a node moves, its parent is the next slot of the path, so the
@@ -206,7 +224,7 @@ LUMAVEIL_HOT_INLINE void UpdateModelAlong(LzhufModel& model, int32_t symbol, con
     const int32_t c = path[i];
     const uint32_t k = ++weight[c];
     if (k > weight[c + 1]) {
-      CountUpFrom(model, model.parent[MoveUp(model, c, k)]);
+      CountUpFrom<KeepGrandchildren>(model, model.parent[MoveUp<KeepGrandchildren>(model, c, k)]);
       return;
     }
   }

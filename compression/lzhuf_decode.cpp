@@ -73,6 +73,16 @@ inline void TakePeekedBits(Codec& codec, uint64_t peeked, int32_t used, int32_t 
   CountTicks(stream, fetched);
 }
 
+// Fills the grandchild table from the tree (the fast form keeps one). Below
+// a leaf's slot there is nothing; its entries are never read.
+void SetGrandchildren(LzhufModel& model) {
+  for (int32_t s = 0; s < NodeCount; ++s) {
+    const int32_t c = model.child[s];
+    model.grandchild[s][0] = c < NodeCount ? model.child[c] : int16_t(c);
+    model.grandchild[s][1] = c < NodeCount ? model.child[c + 1] : int16_t(c);
+  }
+}
+
 }  // namespace
 
 constinit const OffsetCode offsetCode = MakeOffsetCode();
@@ -90,6 +100,7 @@ void ResetModel(LzhufModel& model) {
   }
   for (int32_t i = NodeCount; i < NodeCount + 16; ++i) model.weight[i] = 0xFFFF;
   model.parent[RootNode] = 0;
+  if constexpr (!SmallCode) SetGrandchildren(model);
 }
 
 void RebuildModel(LzhufModel& model) {
@@ -127,12 +138,13 @@ void RebuildModel(LzhufModel& model) {
     model.parent[k] = int16_t(i);
     if (k < NodeCount) model.parent[k + 1] = int16_t(i);
   }
+  if constexpr (!SmallCode) SetGrandchildren(model);
 }
 
 
 void UpdateModel(LzhufModel& model, int32_t symbol) {
   if (model.weight[RootNode] == WeightLimit) RebuildModel(model);
-  CountUpFrom(model, model.parent[NodeCount + symbol]);
+  CountUpFrom<!SmallCode>(model, model.parent[NodeCount + symbol]);
 }
 
 
@@ -172,16 +184,29 @@ LUMAVEIL_HOT_INLINE int32_t NextSymbol(Codec& codec) {
   int32_t depth = 0;
   int32_t c = child[RootNode];
   if (CanPeekCodeBits(codec.stream)) {
-    // Pointer-sized slots spare the walk a sign extension per level.
+    // Two levels per step: the node two bits down comes from the grandchild
+    // table in one load, while the child between them (for the path, and in
+    // case it is the leaf) loads beside it. Pointer-sized slots spare the
+    // walk a sign extension per level.
     const uint64_t peeked = PeekCodeBits(codec.stream);
+    const int16_t(*grandchild)[2] = codec.model.grandchild;
     uint64_t bits = peeked;
     intptr_t node = c;
-    while (node < NodeCount) {
+    for (;;) {
       const intptr_t slot = node + intptr_t(bits >> 63);
+      const intptr_t second = intptr_t(bits >> 62) & 1;
+      const intptr_t middle = child[slot];
+      node = grandchild[slot][second];
       path[SymbolCount - 1 - depth] = int16_t(slot);
-      node = child[slot];
-      bits <<= 1;
-      ++depth;
+      if (middle >= NodeCount) {
+        node = middle;
+        depth += 1;
+        break;
+      }
+      path[SymbolCount - 2 - depth] = int16_t(middle + second);
+      bits <<= 2;
+      depth += 2;
+      if (node >= NodeCount) break;
     }
     c = int32_t(node);
     TakePeekedBits(codec, peeked, depth, depth - 1);
@@ -194,7 +219,7 @@ LUMAVEIL_HOT_INLINE int32_t NextSymbol(Codec& codec) {
     }
   }
   const int32_t symbol = c - NodeCount;
-  UpdateModelAlong(codec.model, symbol, path + SymbolCount - depth, depth);
+  UpdateModelAlong<true>(codec.model, symbol, path + SymbolCount - depth, depth);
   return symbol;
 }
 

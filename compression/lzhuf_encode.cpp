@@ -182,7 +182,7 @@ LUMAVEIL_HOT_INLINE void SendSymbol(Codec& codec, int32_t symbol) {
   if constexpr (SmallCode) {
     UpdateModel(codec.model, symbol);
   } else {
-    UpdateModelAlong(codec.model, symbol, path, length);
+    UpdateModelAlong<false>(codec.model, symbol, path, length);
   }
 }
 

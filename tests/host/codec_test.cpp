@@ -113,6 +113,15 @@ TEST(CodecModel, RebuildKeepsTheTreeConsistent) {
     }
   }
   for (int s = 0; s < SymbolCount; ++s) EXPECT_EQ(model.child[model.parent[NodeCount + s]], NodeCount + s);
+  // The decoder's two-level table follows every move and rebuild.
+  if constexpr (!SmallCode) {
+    for (int i = 0; i < NodeCount; ++i) {
+      const int c = model.child[i];
+      if (c >= NodeCount) continue;
+      EXPECT_EQ(model.grandchild[i][0], model.child[c]) << i;
+      EXPECT_EQ(model.grandchild[i][1], model.child[c + 1]) << i;
+    }
+  }
 }
 
 // --- The fast steps against their plain definitions ---
