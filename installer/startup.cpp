@@ -6,8 +6,8 @@
 
 #include <windows.h>
 
-#include "compression/codec.h"
 #include "archive/archive.h"
+#include "compression/codec.h"
 #include "installer/run_state.h"
 #include "platform/runtime_win32.h"
 #include "ui/boxes.h"

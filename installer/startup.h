@@ -1,7 +1,7 @@
 // The installer's entry point and the record that lets it expand the program.
 // The installer file holds its program compressed (see installer/installer.ld
 // and installer/pack_installer.cpp); the entry point runs before it is
-// expanded, so it and everything it calls lives apart from the program.
+// expanded, so it and everything it calls live apart from the program.
 #pragma once
 #include <cstdint>
 
