@@ -240,12 +240,8 @@ bool StepMain() {
   return true;
 }
 
-bool StepBox() {
-  if (!WaitMainWindow()) {
-    Say("box none: no installer window");
-    return false;
-  }
-  HWND box = WaitFor(false, g.timeoutMs);
+// Makes box, once found, the current box and describes it.
+bool TakeBox(HWND box) {
   if (!box) {
     Say("box none");
     return false;
@@ -256,6 +252,14 @@ bool StepBox() {
   g.seenBoxes.push_back(box);
   DescribeBox(box);
   return true;
+}
+
+bool StepBox() {
+  if (!WaitMainWindow()) {
+    Say("box none: no installer window");
+    return false;
+  }
+  return TakeBox(WaitFor(false, g.timeoutMs));
 }
 
 // A visible dialog of another process that nothing owns.
@@ -275,15 +279,7 @@ bool StepLoneBox() {
     EnumWindows(ConsiderLoneWindow, reinterpret_cast<LPARAM>(&box));
     if (!box) Sleep(25);
   }
-  if (!box) {
-    Say("box none");
-    return false;
-  }
-  Sleep(150);
-  g.currentBox = box;
-  g.seenBoxes.push_back(box);
-  DescribeBox(box);
-  return true;
+  return TakeBox(box);
 }
 
 bool StepAnswer() {
