@@ -32,6 +32,19 @@ void ReplaceMatchNode(MatchTrees& trees, int32_t p, int32_t r) {
   trees.treeParent[p] = NoNode;
 }
 
+// Leaves the insert's match for the encoder: the small form's length and
+// offset as they are, the fast form's from its rank.
+inline void KeepBestMatch(MatchTrees& trees, int32_t matchLength, int32_t matchOffset, [[maybe_unused]] uint32_t best) {
+  if constexpr (!SmallCode) {
+    if (int32_t(best >> 12) > MatchThreshold) {
+      matchLength = int32_t(best >> 12);
+      matchOffset = RingSize - 1 - int32_t(best & (RingSize - 1));
+    }
+  }
+  trees.matchLength = matchLength;
+  trees.matchOffset = matchOffset;
+}
+
 // InsertMatchNode, inlined into the encoder's loop.
 LUMAVEIL_HOT_INLINE void InsertNode(Codec& codec, int32_t r) {
   MatchTrees& trees = codec.trees;
@@ -40,6 +53,10 @@ LUMAVEIL_HOT_INLINE void InsertNode(Codec& codec, int32_t r) {
   const Word keyStart = LoadBigEndian<Word>(key + 1);
   int32_t matchLength = 0;
   int32_t matchOffset = 0;
+  // The fast form ranks each node by one number, its shared length above the
+  // distance's complement: the largest is the longest match and, of equally
+  // long ones, the nearest. Any above MatchThreshold << 12 is a match.
+  uint32_t best = 0;
   trees.link[r][TreeLeft] = trees.link[r][TreeRight] = NoNode;
   // The direction is a coin toss in a search tree, so it is selected, not
   // branched on: both links of a node load while its string is compared.
@@ -71,30 +88,25 @@ LUMAVEIL_HOT_INLINE void InsertNode(Codec& codec, int32_t r) {
                                      : CompareRest<Word>(key, window + p, greater);
     }
     // Of equally long matches the nearest wins.
-    const int32_t offset = ((r - int32_t(p)) & (RingSize - 1)) - 1;
     if constexpr (SmallCode) {
+      const int32_t offset = ((r - int32_t(p)) & (RingSize - 1)) - 1;
       if (shared > MatchThreshold && (shared > matchLength || (shared == matchLength && offset < matchOffset))) {
         matchLength = shared;
         matchOffset = offset;
       }
     } else {
-      // Bitwise, not short-circuit: no branches to mispredict.
-      const bool better =
-          (shared > MatchThreshold) & ((shared > matchLength) | ((shared == matchLength) & (offset < matchOffset)));
-      matchLength = better ? shared : matchLength;
-      matchOffset = better ? offset : matchOffset;
+      const uint32_t rank = uint32_t(shared) << 12 | uint32_t((int32_t(p) - r) & (RingSize - 1));
+      best = rank > best ? rank : best;
     }
     if (shared >= MaxMatch) {
       ReplaceMatchNode(trees, int32_t(p), r);
-      trees.matchLength = matchLength;
-      trees.matchOffset = matchOffset;
+      KeepBestMatch(trees, matchLength, matchOffset, best);
       return;
     }
   }
   trees.link[p][greater ? TreeRight : TreeLeft] = int16_t(r);
   trees.treeParent[r] = int16_t(p);
-  trees.matchLength = matchLength;
-  trees.matchOffset = matchOffset;
+  KeepBestMatch(trees, matchLength, matchOffset, best);
 }
 
 // DeleteMatchNode, inlined into the encoder's loop.
