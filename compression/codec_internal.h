@@ -136,17 +136,20 @@ inline int32_t HighestSlotBelowPlain(const uint16_t* weight, int32_t from, uint3
 }
 
 #if defined(__SSE2__)
-// Equal weights can form long runs (every leaf starts at 1): sixteen at a time.
-inline int32_t HighestSlotBelowSse2(const uint16_t* weight, int32_t from, uint32_t k) {
-  const __m128i key = _mm_set1_epi16(int16_t(k));
-  const __m128i zero = _mm_setzero_si128();
+// Equal weights can form long runs (every leaf starts at 1): sixteen at a
+// time. from holds k - 1 and no slot after it less, so the run ends at the
+// first slot that differs from from's; the value to compare with is taken
+// from the loaded weights themselves rather than waited for from k.
+inline int32_t HighestSlotBelowSse2(const uint16_t* weight, int32_t from, [[maybe_unused]] uint32_t k) {
+  const __m128i first = _mm_loadu_si128(reinterpret_cast<const __m128i*>(weight + from));
+  const __m128i run = _mm_shuffle_epi32(_mm_shufflelo_epi16(first, 0), 0);
+  __m128i low = first;
   for (int32_t at = from;; at += 16) {
-    const __m128i low = _mm_loadu_si128(reinterpret_cast<const __m128i*>(weight + at));
     const __m128i high = _mm_loadu_si128(reinterpret_cast<const __m128i*>(weight + at + 8));
-    // k - weight saturates to 0 exactly where weight >= k.
-    const uint32_t atLeast = uint32_t(_mm_movemask_epi8(_mm_cmpeq_epi16(_mm_subs_epu16(key, low), zero))) |
-                             uint32_t(_mm_movemask_epi8(_mm_cmpeq_epi16(_mm_subs_epu16(key, high), zero))) << 16;
-    if (atLeast != 0) return at + (__builtin_ctz(atLeast) >> 1) - 1;
+    const uint32_t same =
+        uint32_t(_mm_movemask_epi8(_mm_packs_epi16(_mm_cmpeq_epi16(low, run), _mm_cmpeq_epi16(high, run))));
+    if (same != 0xFFFF) return at + __builtin_ctz(~same) - 1;
+    low = _mm_loadu_si128(reinterpret_cast<const __m128i*>(weight + at + 16));
   }
 }
 #endif
