@@ -186,17 +186,22 @@ LUMAVEIL_HOT_INLINE int32_t NextSymbol(Codec& codec) {
   if (CanPeekCodeBits(codec.stream)) {
     // Two levels per step: the node two bits down comes from the grandchild
     // table in one load, while the child between them (for the path, and in
-    // case it is the leaf) loads beside it. Pointer-sized slots spare the
-    // walk a sign extension per level.
+    // case it is the leaf) loads beside it. The two bits pick the row before
+    // the node arrives, so that each step waits for that one load alone (the
+    // empty asm keeps the compiler from folding the bit back into the
+    // node's index). Pointer-sized slots spare the walk a sign extension.
     const uint64_t peeked = PeekCodeBits(codec.stream);
-    const int16_t(*grandchild)[2] = codec.model.grandchild;
+    const int16_t* grandchildren = &codec.model.grandchild[0][0];  // [2 * slot + second]
     uint64_t bits = peeked;
     intptr_t node = c;
     for (;;) {
-      const intptr_t slot = node + intptr_t(bits >> 63);
+      const intptr_t first = intptr_t(bits >> 63);
       const intptr_t second = intptr_t(bits >> 62) & 1;
+      const intptr_t slot = node + first;
       const intptr_t middle = child[slot];
-      node = grandchild[slot][second];
+      const int16_t* row = grandchildren + 2 * first + second;
+      asm("" : "+r"(row));
+      node = row[2 * node];
       path[SymbolCount - 1 - depth] = int16_t(slot);
       if (middle >= NodeCount) {
         node = middle;
