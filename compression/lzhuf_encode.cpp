@@ -45,63 +45,90 @@ inline void KeepBestMatch(MatchTrees& trees, int32_t matchLength, int32_t matchO
   trees.matchOffset = matchOffset;
 }
 
+// Picks above if key sorts after node, else below, by a conditional move
+// straight after the comparison: in a search tree the direction is a coin
+// toss, and the compiler would branch on it (or keep it in a register and
+// test it again), which costs each level of the descent.
+inline intptr_t PickBySort(Word key, Word node, intptr_t above, intptr_t below) {
+#if defined(__x86_64__) || defined(__i386__)
+  asm("cmp %[node], %[key]\n\tcmova %[above], %[below]"
+      : [below] "+r"(below)
+      : [above] "r"(above), [key] "r"(key), [node] "r"(node)
+      : "cc");
+  return below;
+#else
+  return key > node ? above : below;
+#endif
+}
+
 // InsertMatchNode, inlined into the encoder's loop.
 LUMAVEIL_HOT_INLINE void InsertNode(Codec& codec, int32_t r) {
   MatchTrees& trees = codec.trees;
   const uint8_t* window = codec.window;
   const uint8_t* key = window + r;
-  const Word keyStart = LoadBigEndian<Word>(key + 1);
   int32_t matchLength = 0;
   int32_t matchOffset = 0;
-  // The fast form ranks each node by one number, its shared length above the
-  // distance's complement: the largest is the longest match and, of equally
-  // long ones, the nearest. Any above MatchThreshold << 12 is a match.
-  uint32_t best = 0;
   trees.link[r][TreeLeft] = trees.link[r][TreeRight] = NoNode;
-  // The direction is a coin toss in a search tree, so it is selected, not
-  // branched on: both links of a node load while its string is compared.
   intptr_t p = RingSize + 1 + key[0];
   bool greater = true;  // a tree hangs from its root slot's right link
-  for (;;) {
-    intptr_t next;
-    if constexpr (SmallCode) {
-      next = trees.link[p][greater ? TreeRight : TreeLeft];
-    } else {
-      uint32_t links;
-      __builtin_memcpy(&links, trees.link[p], sizeof links);
-#if __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
-      next = int16_t(greater ? links >> 16 : links);
-#else
-      next = int16_t(greater ? links : links >> 16);
-#endif
-    }
-    if (next == NoNode) break;
-    p = next;
-    int32_t shared = 1;
-    if constexpr (SmallCode) {
+  uint32_t best = 0;    // the fast form's rank of its best match
+  if constexpr (SmallCode) {
+    for (;;) {
+      const intptr_t next = trees.link[p][greater ? TreeRight : TreeLeft];
+      if (next == NoNode) break;
+      p = next;
+      int32_t shared = 1;
       while (shared < MaxMatch && key[shared] == window[p + shared]) ++shared;
       greater = shared < MaxMatch && key[shared] > window[p + shared];
-    } else {
-      const Word nodeStart = LoadBigEndian<Word>(window + p + 1);
-      greater = keyStart > nodeStart;
-      shared = keyStart != nodeStart ? 1 + LeadingZeroBytes(keyStart ^ nodeStart)
-                                     : CompareRest<Word>(key, window + p, greater);
-    }
-    // Of equally long matches the nearest wins.
-    if constexpr (SmallCode) {
+      // Of equally long matches the nearest wins.
       const int32_t offset = ((r - int32_t(p)) & (RingSize - 1)) - 1;
       if (shared > MatchThreshold && (shared > matchLength || (shared == matchLength && offset < matchOffset))) {
         matchLength = shared;
         matchOffset = offset;
       }
-    } else {
+      if (shared >= MaxMatch) {
+        ReplaceMatchNode(trees, int32_t(p), r);
+        KeepBestMatch(trees, matchLength, matchOffset, best);
+        return;
+      }
+    }
+  } else {
+    // A node's links load while its string is compared, and the next node is
+    // picked as soon as the first words differ. Strings are compared from
+    // their second byte (a tree's strings share the first), a word at a time.
+    // Each node is ranked by one number, its shared length above the
+    // distance's complement: the largest is the longest match and, of
+    // equally long ones, the nearest. Any above MatchThreshold << 12 is a
+    // match.
+    const uint8_t* strings = window + 1;
+    const Word keyStart = LoadBigEndian<Word>(key + 1);
+    intptr_t next = trees.link[p][TreeRight];
+    while (next != NoNode) {
+      p = next;
+      uint32_t links;
+      __builtin_memcpy(&links, trees.link[p], sizeof links);
+#if __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+      const intptr_t left = int16_t(links), right = int16_t(links >> 16);
+#else
+      const intptr_t left = int16_t(links >> 16), right = int16_t(links);
+#endif
+      const Word nodeStart = LoadBigEndian<Word>(strings + p);
+      int32_t shared;
+      if (keyStart != nodeStart) {
+        next = PickBySort(keyStart, nodeStart, right, left);
+        greater = keyStart > nodeStart;
+        shared = 1 + LeadingZeroBytes(keyStart ^ nodeStart);
+      } else {
+        shared = CompareRest<Word>(key, window + p, greater);
+        next = greater ? right : left;
+      }
       const uint32_t rank = uint32_t(shared) << 12 | uint32_t((int32_t(p) - r) & (RingSize - 1));
       best = rank > best ? rank : best;
-    }
-    if (shared >= MaxMatch) {
-      ReplaceMatchNode(trees, int32_t(p), r);
-      KeepBestMatch(trees, matchLength, matchOffset, best);
-      return;
+      if (shared >= MaxMatch) {
+        ReplaceMatchNode(trees, int32_t(p), r);
+        KeepBestMatch(trees, matchLength, matchOffset, best);
+        return;
+      }
     }
   }
   trees.link[p][greater ? TreeRight : TreeLeft] = int16_t(r);
