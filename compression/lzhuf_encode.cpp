@@ -100,7 +100,11 @@ LUMAVEIL_HOT_INLINE void InsertNode(Codec& codec, int32_t r) {
     // distance's complement: the largest is the longest match and, of
     // equally long ones, the nearest. Any above MatchThreshold << 12 is a
     // match.
+    // In a register of its own, strings + p is an address the processor
+    // forms a cycle sooner than window + 1 + p (the empty asm keeps the
+    // compiler from folding the 1 back into the address).
     const uint8_t* strings = window + 1;
+    asm("" : "+r"(strings));
     const Word keyStart = LoadBigEndian<Word>(key + 1);
     intptr_t next = trees.link[p][TreeRight];
     while (next != NoNode) {
