@@ -50,7 +50,8 @@ inline void KeepBestMatch(MatchTrees& trees, int32_t matchLength, int32_t matchO
 // toss, and the compiler would branch on it (or keep it in a register and
 // test it again), which costs each level of the descent.
 inline intptr_t PickBySort(Word key, Word node, intptr_t above, intptr_t below) {
-#if defined(__x86_64__) || defined(__i386__)
+// CMOV came with the Pentium Pro; a build for an older processor compares.
+#if defined(__x86_64__) || defined(__i686__)
   asm("cmp %[node], %[key]\n\tcmova %[above], %[below]"
       : [below] "+r"(below)
       : [above] "r"(above), [key] "r"(key), [node] "r"(node)
