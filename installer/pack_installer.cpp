@@ -43,6 +43,10 @@ struct Image {
   uint32_t imageBase = 0, sectionAlignment = 0, fileAlignment = 0, headersSize = 0;
   std::vector<Section> sections;
 
+  uint32_t Get16(size_t at) const {
+    if (at + 2 > bytes.size()) throw ToolError("the image is cut short");
+    return GetLe16(bytes.data() + at);
+  }
   uint32_t Get32(size_t at) const {
     if (at + 4 > bytes.size()) throw ToolError("the image is cut short");
     return GetLe32(bytes.data() + at);
@@ -62,17 +66,19 @@ Image ReadImage(const std::vector<uint8_t>& bytes) {
   if (bytes.size() < 64 || bytes[0] != 'M' || bytes[1] != 'Z') throw ToolError("not a Windows program");
   const uint32_t pe = image.Get32(0x3C);
   if (pe > bytes.size() || image.Get32(pe) != PeSignature) throw ToolError("not a Windows program");
-  const uint32_t sectionCount = GetLe16(bytes.data() + pe + 6);
-  const uint32_t optionalSize = GetLe16(bytes.data() + pe + 20);
+  const uint32_t sectionCount = image.Get16(pe + 6);
+  const uint32_t optionalSize = image.Get16(pe + 20);
   image.optional = int32_t(pe + 24);
-  if (GetLe16(bytes.data() + image.optional) != OptionalMagic) throw ToolError("not a 32-bit Windows program");
+  if (image.Get16(image.optional) != OptionalMagic) throw ToolError("not a 32-bit Windows program");
   image.imageBase = image.Get32(image.optional + 28);
   image.sectionAlignment = image.Get32(image.optional + 32);
   image.fileAlignment = image.Get32(image.optional + 36);
   image.headersSize = image.Get32(image.optional + 60);
   if (image.fileAlignment == 0 || image.sectionAlignment == 0) throw ToolError("the image has no alignment");
   const size_t table = image.optional + optionalSize;
-  if (table + sectionCount * SectionHeaderSize > image.headersSize) throw ToolError("the section table is cut short");
+  if (table + sectionCount * SectionHeaderSize > image.headersSize || image.headersSize > bytes.size()) {
+    throw ToolError("the section table is cut short");
+  }
   for (uint32_t i = 0; i < sectionCount; ++i) {
     Section section;
     section.header = int32_t(table + i * SectionHeaderSize);
@@ -169,8 +175,7 @@ std::vector<uint8_t> Pack(const Image& image, uint32_t& programSize, uint32_t& p
   Image out = image;
   out.bytes.assign(image.bytes.begin(), image.bytes.begin() + image.headersSize);
   // Sections in file order, without the program's bytes; .code grows by the stream.
-  for (size_t i = 0; i < image.sections.size(); ++i) {
-    const Section& section = image.sections[i];
+  for (const Section& section : image.sections) {
     const int32_t header = section.header;
     if (section.name == UnpackedProgramSection) {
       out.Put32(header + 16, 0);
