@@ -107,6 +107,10 @@ TEST_F(PackInstaller, RefusesWhatItCannotPackAndWritesNothing) {
   cut.resize(cut.size() / 2);
   WriteFile(dir / "cut.exe", cut);
   WriteText(dir / "text.exe", "not a program at all\n");
+  Bytes headerOnly(70, 0);  // a DOS header and the PE signature, nothing after
+  headerOnly[0] = 'M', headerOnly[1] = 'Z', headerOnly[0x3C] = 64;
+  headerOnly[64] = 'P', headerOnly[65] = 'E';
+  WriteFile(dir / "header.exe", headerOnly);
   struct Case {
     fs::path input;
     const char* message;
@@ -116,6 +120,7 @@ TEST_F(PackInstaller, RefusesWhatItCannotPackAndWritesNothing) {
       {dir / "renamed.exe", "no section .unpack"},
       {dir / "cut.exe", "past the end of the file"},
       {dir / "text.exe", "not a Windows program"},
+      {dir / "header.exe", "cut short"},
       {dir / "missing.exe", "missing.exe"},
   };
   for (const Case& c : cases) {
@@ -126,7 +131,7 @@ TEST_F(PackInstaller, RefusesWhatItCannotPackAndWritesNothing) {
   }
   size_t files = 0;
   for (const auto& entry : fs::directory_iterator(dir)) files += entry.path().filename() != "pack.err";
-  EXPECT_EQ(files, 3u);  // the three inputs made here, no leftovers
+  EXPECT_EQ(files, 4u);  // the four inputs made here, no leftovers
 }
 #endif
 
