@@ -311,8 +311,10 @@ const char* VerifyAnyFile(const uint8_t* plain, size_t size) {
     EntryCheck check = CheckEntry(archive, record);
     if (archive.latch.Failed) return "CheckEntry set the latch";
     if (check.problem == EntryProblem::None && check.badBlockOffset != -1) return "a sound entry with a bad block";
+    // A block missing at the end of the file is reported where it would
+    // begin: the file's size at most.
     if (check.problem == EntryProblem::BadBlock &&
-        (check.badBlockOffset < 0 || size_t(check.badBlockOffset) >= size))
+        (check.badBlockOffset < 0 || size_t(check.badBlockOffset) > size))
       return "a bad block outside the file";
 
     char name[EntryNameSize + 1];
