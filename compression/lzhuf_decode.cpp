@@ -106,31 +106,32 @@ void ResetModel(LzhufModel& model) {
 void RebuildModel(LzhufModel& model) {
   uint16_t* weight = model.weight;
   int16_t* child = model.child;
-  // The leaves, halved, in their previous order (which is by weight).
-  for (int32_t i = 0, j = 0; i < NodeCount; ++i) {
+  // The leaves, halved, in their previous order (which is by weight), moved
+  // to the top slots.
+  for (int32_t i = NodeCount - 1, j = NodeCount - 1; i >= 0; --i) {
     if (child[i] >= NodeCount) {
       weight[j] = uint16_t((weight[i] + 1) / 2);
       child[j] = child[i];
-      ++j;
+      --j;
     }
   }
-  // Join the two lightest pending nodes; the new node goes after every node
-  // of equal weight.
-  for (int32_t i = 0, j = SymbolCount; j < NodeCount; i += 2, ++j) {
-    const uint16_t sum = uint16_t(weight[i] + weight[i + 1]);
-    int32_t k = j - 1;
-    while (sum < weight[k]) --k;
-    // Insert at k + 1, moving the rest up one slot (by carrying, which
-    // needs no memmove from a runtime library).
-    uint16_t carriedWeight = sum;
-    int16_t carriedChild = int16_t(i);
-    for (int32_t m = k + 1; m <= j; ++m) {
-      const uint16_t w = weight[m];
-      const int16_t c = child[m];
-      weight[m] = carriedWeight;
-      child[m] = carriedChild;
-      carriedWeight = w;
-      carriedChild = c;
+  // Join the two lightest pending nodes, slots 2n and 2n + 1 for the n-th
+  // joined node, and place it after every node of equal weight. Joined
+  // weights never decrease, so the slots fill in one pass that takes from
+  // the leaves or the joined nodes, whichever is lighter (a leaf on a tie).
+  // A joined node can take a slot only after both its halves have one; a
+  // slot written never holds a leaf still to be taken, which lie above it.
+  for (int32_t slot = 0, leaf = NodeCount - SymbolCount, joined = 0; slot < NodeCount; ++slot) {
+    const int32_t halves = 2 * joined;
+    const uint32_t sum = halves + 1 < slot ? uint32_t(weight[halves] + weight[halves + 1]) : 0x10000u;
+    if (leaf < NodeCount && weight[leaf] <= sum) {
+      weight[slot] = weight[leaf];
+      child[slot] = child[leaf];
+      ++leaf;
+    } else {
+      weight[slot] = uint16_t(sum);
+      child[slot] = int16_t(halves);
+      ++joined;
     }
   }
   for (int32_t i = 0; i < NodeCount; ++i) {
@@ -140,7 +141,6 @@ void RebuildModel(LzhufModel& model) {
   }
   if constexpr (!SmallCode) SetGrandchildren(model);
 }
-
 
 void UpdateModel(LzhufModel& model, int32_t symbol) {
   if (model.weight[RootNode] == WeightLimit) RebuildModel(model);

@@ -124,6 +124,54 @@ TEST(CodecModel, RebuildKeepsTheTreeConsistent) {
   }
 }
 
+// The rebuild as first written: each joined node is inserted after every
+// node of equal weight, moving the nodes above it up one slot.
+void RebuildByInsertion(LzhufModel& model) {
+  uint16_t* weight = model.weight;
+  int16_t* child = model.child;
+  for (int i = 0, j = 0; i < NodeCount; ++i) {
+    if (child[i] >= NodeCount) {
+      weight[j] = uint16_t((weight[i] + 1) / 2);
+      child[j] = child[i];
+      ++j;
+    }
+  }
+  for (int i = 0, j = SymbolCount; j < NodeCount; i += 2, ++j) {
+    const uint16_t sum = uint16_t(weight[i] + weight[i + 1]);
+    int k = j - 1;
+    while (sum < weight[k]) --k;
+    for (int m = j; m > k + 1; --m) {
+      weight[m] = weight[m - 1];
+      child[m] = child[m - 1];
+    }
+    weight[k + 1] = sum;
+    child[k + 1] = int16_t(i);
+  }
+}
+
+// Skewed, flat and mixed counts, so that ties between leaves and joined
+// nodes occur at every level.
+TEST(CodecModel, RebuildPlacesEveryNodeAsInsertionDoes) {
+  Random random(6);
+  for (int round = 0; round < 300; ++round) {
+    LzhufModel model{};
+    ResetModel(model);
+    const uint32_t common = 1 + random.Next() % SymbolCount;
+    const int updates = int(random.Next() % 40000);
+    for (int n = 0; n < updates; ++n) {
+      const uint32_t r = random.Next();
+      UpdateModel(model, int32_t(round % 3 == 0 ? r % SymbolCount : r % 4 == 0 ? r % SymbolCount : r % common));
+    }
+    LzhufModel expected = model;
+    RebuildByInsertion(expected);
+    RebuildModel(model);
+    for (int i = 0; i < NodeCount; ++i) {
+      ASSERT_EQ(model.weight[i], expected.weight[i]) << "round " << round << " slot " << i;
+      ASSERT_EQ(model.child[i], expected.child[i]) << "round " << round << " slot " << i;
+    }
+  }
+}
+
 // --- The fast steps against their plain definitions ---
 
 // Weights as the model keeps them: sorted, runs of equal values of every
