@@ -52,6 +52,11 @@ struct LzhufModel {
   // levels. The encoder's own loop leaves it stale (it never walks down),
   // and the installer's small form does without it.
   int16_t grandchild[NodeCount][2];
+  // Set whenever the tree is built, in the fast form: most of the weight
+  // sits in leaves that weigh as much as the slot above them, as when all
+  // bytes are about equally frequent. A counted leaf then usually changes
+  // places, and the decoder moves it without checking first.
+  bool leavesMoveOften;
 };
 
 // The encoder's 256 binary search trees of window strings, one per first

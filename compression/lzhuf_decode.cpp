@@ -73,6 +73,16 @@ inline void TakePeekedBits(Codec& codec, uint64_t peeked, int32_t used, int32_t 
   CountTicks(stream, fetched);
 }
 
+// Whether most of the weight sits in leaves as heavy as the slot above
+// them: on random data nine tenths, on text a twentieth.
+bool MostWeightOnMovingLeaves(const LzhufModel& model) {
+  uint32_t moving = 0;
+  for (int32_t s = 0; s < RootNode; ++s) {
+    if (model.child[s] >= NodeCount && model.weight[s] == model.weight[s + 1]) moving += model.weight[s];
+  }
+  return 2 * moving > model.weight[RootNode];
+}
+
 // Fills the grandchild table from the tree (the fast form keeps one). Below
 // a leaf's slot there is nothing; its entries are never read.
 void SetGrandchildren(LzhufModel& model) {
@@ -100,7 +110,10 @@ void ResetModel(LzhufModel& model) {
   }
   for (int32_t i = NodeCount; i < NodeCount + 16; ++i) model.weight[i] = 0xFFFF;
   model.parent[RootNode] = 0;
-  if constexpr (!SmallCode) SetGrandchildren(model);
+  if constexpr (!SmallCode) {
+    SetGrandchildren(model);
+    model.leavesMoveOften = MostWeightOnMovingLeaves(model);
+  }
 }
 
 void RebuildModel(LzhufModel& model) {
@@ -139,7 +152,10 @@ void RebuildModel(LzhufModel& model) {
     model.parent[k] = int16_t(i);
     if (k < NodeCount) model.parent[k + 1] = int16_t(i);
   }
-  if constexpr (!SmallCode) SetGrandchildren(model);
+  if constexpr (!SmallCode) {
+    SetGrandchildren(model);
+    model.leavesMoveOften = MostWeightOnMovingLeaves(model);
+  }
 }
 
 void UpdateModel(LzhufModel& model, int32_t symbol) {
@@ -168,8 +184,11 @@ int32_t ReadCodeByte(Codec& codec) {
 
 namespace {
 
-// DecodeSymbol, inlined into the decoder's loop.
-LUMAVEIL_HOT_INLINE int32_t NextSymbol(Codec& codec) {
+// DecodeSymbol, inlined into the decoder's loop. LeavesMoveOften picks how
+// the leaf is counted; a rebuild that calls for the other form sets
+// stretchEnd to 0, which ends the loop after this symbol.
+template <bool LeavesMoveOften>
+LUMAVEIL_HOT_INLINE int32_t NextSymbol(Codec& codec, uint32_t& stretchEnd) {
   const int16_t* child = codec.model.child;
   if constexpr (SmallCode) {
     // One bit at a time; the model counts up from the leaf by its parent links.
@@ -178,22 +197,24 @@ LUMAVEIL_HOT_INLINE int32_t NextSymbol(Codec& codec) {
     UpdateModel(codec.model, c - NodeCount);
     return c - NodeCount;
   }
-  // The slots walked through, filled from the end so that they read from
-  // the leaf up.
-  int16_t path[SymbolCount];
-  int32_t depth = 0;
+  // The walk down keeps only the leaf's slot, from which the count goes up
+  // by parent links: recording the path cost more than it saved, on every
+  // kind of data (on random data six leaves in seven move, and above a leaf
+  // that moves the path is of no use).
   int32_t c = child[RootNode];
+  int32_t leafSlot;
   if (CanPeekCodeBits(codec.stream)) {
     // Two levels per step: the node two bits down comes from the grandchild
-    // table in one load, while the child between them (for the path, and in
-    // case it is the leaf) loads beside it. The two bits pick the row before
-    // the node arrives, so that each step waits for that one load alone (the
-    // empty asm keeps the compiler from folding the bit back into the
-    // node's index). Pointer-sized slots spare the walk a sign extension.
+    // table in one load, while the child between them (in case it is the
+    // leaf) loads beside it. The two bits pick the row before the node
+    // arrives, so that each step waits for that one load alone (the empty
+    // asm keeps the compiler from folding the bit back into the node's
+    // index). Pointer-sized slots spare the walk a sign extension.
     const uint64_t peeked = PeekCodeBits(codec.stream);
     const int16_t* grandchildren = &codec.model.grandchild[0][0];  // [2 * slot + second]
     uint64_t bits = peeked;
     intptr_t node = c;
+    int32_t depth = 0;
     for (;;) {
       const intptr_t first = intptr_t(bits >> 63);
       const intptr_t second = intptr_t(bits >> 62) & 1;
@@ -202,35 +223,50 @@ LUMAVEIL_HOT_INLINE int32_t NextSymbol(Codec& codec) {
       const int16_t* row = grandchildren + 2 * first + second;
       asm("" : "+r"(row));
       node = row[2 * node];
-      path[SymbolCount - 1 - depth] = int16_t(slot);
       if (middle >= NodeCount) {
         node = middle;
+        leafSlot = int32_t(slot);
         depth += 1;
         break;
       }
-      path[SymbolCount - 2 - depth] = int16_t(middle + second);
       bits <<= 2;
       depth += 2;
-      if (node >= NodeCount) break;
+      if (node >= NodeCount) {
+        leafSlot = int32_t(middle + second);
+        break;
+      }
     }
     c = int32_t(node);
     TakePeekedBits(codec, peeked, depth, depth - 1);
   } else {
-    while (c < NodeCount) {
-      const int32_t slot = c + ReadCodeBit(codec);
-      path[SymbolCount - 1 - depth] = int16_t(slot);
-      c = child[slot];
-      ++depth;
-    }
+    do {
+      leafSlot = c + ReadCodeBit(codec);
+      c = child[leafSlot];
+    } while (c < NodeCount);
   }
   const int32_t symbol = c - NodeCount;
-  UpdateModelAlong<true>(codec.model, symbol, path + SymbolCount - depth, depth);
+  LzhufModel& model = codec.model;
+  if (model.weight[RootNode] == WeightLimit) {
+    RebuildModel(model);
+    leafSlot = model.parent[c];
+    if (model.leavesMoveOften != LeavesMoveOften) stretchEnd = 0;
+  }
+  if constexpr (LeavesMoveOften) {
+    // Six leaves in seven move on random data: a branch on it would guess
+    // wrong too often.
+    CountUpFromMovingLeaf(model, leafSlot);
+  } else {
+    CountUpFrom<true>(model, leafSlot);
+  }
   return symbol;
 }
 
 }  // namespace
 
-int32_t DecodeSymbol(Codec& codec) { return NextSymbol(codec); }
+int32_t DecodeSymbol(Codec& codec) {
+  uint32_t stretchEnd = 0;
+  return NextSymbol<false>(codec, stretchEnd);
+}
 
 int32_t DecodeMatchOffset(Codec& codec) {
   if constexpr (SmallCode) {
@@ -267,24 +303,34 @@ int32_t DecodeMatchOffset(Codec& codec) {
   return high * 64 + int32_t(bits & 63);
 }
 
-void DecodeBody(Codec& codec) {
+namespace {
+
+// Where the decoding loop stands.
+struct DecodeRun {
+  int32_t r;       // the next ring position
+  uint32_t count;  // bytes of the body written
+  bool truncated;
+};
+
+// Decodes until the body is written, the code runs out or a rebuild calls
+// for the other form of the leaf's count. The two forms get a loop each, so
+// that neither pays for the other.
+template <bool LeavesMoveOften>
+LUMAVEIL_HOT_LOOP void DecodeStretch(Codec& codec, DecodeRun& run) {
   BlockStream& stream = codec.stream;
-  const uint32_t length = ReadExpandedLength(codec);
-  if (length == 0) return;
-  ResetModel(codec.model);
   uint8_t* window = codec.window;
-  FillBytes(window, ' ', WindowStart);
-  // A damaged body may refer to ring bytes not yet written; make them the
-  // same for every body.
-  FillBytes(window + WindowStart, 0, RingSize - WindowStart);
-  int32_t r = WindowStart;
-  uint32_t count = 0;
-  while (count < stream.expandedLength) {
-    const int32_t symbol = NextSymbol(codec);
+  const uint32_t length = stream.expandedLength;
+  uint32_t stretchEnd = length;
+  int32_t r = run.r;
+  uint32_t count = run.count;
+  // A bad block sets the expanded length to 0.
+  while (count < stretchEnd && count < stream.expandedLength) {
+    const int32_t symbol = NextSymbol<LeavesMoveOften>(codec, stretchEnd);
     int32_t from = 0;
     if (symbol >= 256) from = r - DecodeMatchOffset(codec) - 1;
     if (UsedPadding(stream)) {
       SetStreamFailure(stream, StreamFailure::Truncated);
+      run.truncated = true;
       break;
     }
     uint32_t n = 1;
@@ -323,6 +369,33 @@ void DecodeBody(Codec& codec) {
       WriteStreamByte(codec, byte);
       window[r] = byte;
       r = (r + 1) & (RingSize - 1);
+    }
+  }
+  run.r = r;
+  run.count = count;
+}
+
+}  // namespace
+
+void DecodeBody(Codec& codec) {
+  const uint32_t length = ReadExpandedLength(codec);
+  if (length == 0) return;
+  ResetModel(codec.model);
+  uint8_t* window = codec.window;
+  FillBytes(window, ' ', WindowStart);
+  // A damaged body may refer to ring bytes not yet written; make them the
+  // same for every body.
+  FillBytes(window + WindowStart, 0, RingSize - WindowStart);
+  DecodeRun run{WindowStart, 0, false};
+  if constexpr (SmallCode) {
+    DecodeStretch<false>(codec, run);
+    return;
+  }
+  while (run.count < codec.stream.expandedLength && !run.truncated) {
+    if (codec.model.leavesMoveOften) {
+      DecodeStretch<true>(codec, run);
+    } else {
+      DecodeStretch<false>(codec, run);
     }
   }
 }

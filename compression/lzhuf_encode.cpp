@@ -226,7 +226,7 @@ LUMAVEIL_HOT_INLINE void SendSymbol(Codec& codec, int32_t symbol) {
   if constexpr (SmallCode) {
     UpdateModel(codec.model, symbol);
   } else {
-    UpdateModelAlong<false>(codec.model, symbol, path, length);
+    UpdateModelAlong(codec.model, symbol, path, length);
   }
 }
 

@@ -26,6 +26,7 @@ std::vector<std::pair<std::string, Bytes>> Inputs() {
   }
   inputs.push_back({"spaces first", Concat(Bytes(4100, ' '), Text(3000, 1))});
   inputs.push_back({"text 1 MB", Text(1000000, 99)});
+  inputs.push_back({"random and text by turns", RandomAndTextByTurns()});
   return inputs;
 }
 

@@ -215,4 +215,14 @@ inline Bytes Concat(Bytes a, const Bytes& b) {
   return a;
 }
 
+// Stretches long enough for the model to be rebuilt in each, so that the
+// decoder changes between its two ways of counting a leaf several times.
+inline Bytes RandomAndTextByTurns() {
+  Bytes data;
+  for (uint64_t turn = 0; turn < 6; ++turn) {
+    data = Concat(std::move(data), turn % 2 == 0 ? RandomBytes(70000, 60 + turn) : Text(250000, 60 + turn));
+  }
+  return data;
+}
+
 }  // namespace codec_test

@@ -172,6 +172,55 @@ TEST(CodecModel, RebuildPlacesEveryNodeAsInsertionDoes) {
   }
 }
 
+// Symbols as the three kinds of data give them: all about equally frequent,
+// a few frequent ones (text), and a mix that changes on the way.
+int32_t NextTestSymbol(Random& random, int kind, int n) {
+  const uint32_t r = random.Next();
+  if (kind == 2) kind = (n / 20000) % 2;
+  return int32_t(kind == 0 ? r % 256 : r % 8 == 0 ? r % SymbolCount : r % 12);
+}
+
+// The decoder counts a leaf without checking whether it moves when leaves
+// usually do; both ways must leave the same tree.
+TEST(CodecModel, BothWaysOfCountingALeafLeaveTheSameTree) {
+  for (int kind = 0; kind < 3; ++kind) {
+    SCOPED_TRACE(kind);
+    LzhufModel checking{}, moving{};
+    ResetModel(checking);
+    ResetModel(moving);
+    Random random(uint64_t(40 + kind));
+    for (int n = 0; n < 60000; ++n) {
+      const int32_t symbol = NextTestSymbol(random, kind, n);
+      for (LzhufModel* model : {&checking, &moving}) {
+        if (model->weight[RootNode] == WeightLimit) RebuildModel(*model);
+      }
+      CountUpFrom<true>(checking, checking.parent[NodeCount + symbol]);
+      CountUpFromMovingLeaf(moving, moving.parent[NodeCount + symbol]);
+      ASSERT_EQ(std::memcmp(checking.weight, moving.weight, sizeof checking.weight), 0) << n;
+      ASSERT_EQ(std::memcmp(checking.child, moving.child, sizeof checking.child), 0) << n;
+      ASSERT_EQ(std::memcmp(checking.parent, moving.parent, sizeof checking.parent), 0) << n;
+      ASSERT_EQ(std::memcmp(checking.grandchild, moving.grandchild, sizeof checking.grandchild), 0) << n;
+    }
+  }
+}
+
+// Which way the decoder counts follows the data, decided at each rebuild.
+TEST(CodecModel, LeavesMoveOftenFollowsTheData) {
+  if constexpr (SmallCode) GTEST_SKIP() << "the small form counts one way only";
+  LzhufModel model{};
+  ResetModel(model);
+  EXPECT_TRUE(model.leavesMoveOften);  // every leaf weighs 1
+  Random random(44);
+  for (int kind : {1, 0, 1}) {
+    int rebuilds = 0;
+    for (int n = 0; rebuilds < 2; ++n) {
+      if (model.weight[RootNode] == WeightLimit) ++rebuilds;
+      UpdateModel(model, NextTestSymbol(random, kind, n));
+    }
+    EXPECT_EQ(model.leavesMoveOften, kind == 0) << kind;
+  }
+}
+
 // --- The fast steps against their plain definitions ---
 
 // Weights as the model keeps them: sorted, runs of equal values of every
@@ -248,6 +297,7 @@ std::vector<Case> RoundTripCases() {
   cases.push_back({"starts with spaces", Concat(Bytes(5000, ' '), Text(20000, 10))});
   cases.push_back({"spaces then zeros", Concat(Bytes(100, ' '), Bytes(100, 0))});
   cases.push_back({"text then random", Concat(Text(50000, 11), RandomBytes(50000, 12))});
+  cases.push_back({"random and text by turns", RandomAndTextByTurns()});
   // Long enough to rebuild the model dozens of times.
   cases.push_back({"text 3 MB", Text(3000000, 13)});
   return cases;
