@@ -55,7 +55,7 @@ struct LzhufModel {
   // Set whenever the tree is built, in the fast form: most of the weight
   // sits in leaves that weigh as much as the slot above them, as when all
   // bytes are about equally frequent. A counted leaf then usually changes
-  // places, and the decoder moves it without checking first.
+  // places, and the coders move it without checking first.
   bool leavesMoveOften;
 };
 

@@ -221,16 +221,19 @@ inline void CountUpFrom(LzhufModel& model, intptr_t c) {
   } while (c != 0);
 }
 
-// The decoder's count for a tree whose leaves usually move: the leaf in
-// slot c trades places with the last slot of its weight, which is c itself
-// when it is the last, without checking first. Counts as CountUpFrom does.
+// The count for a tree whose leaves usually move (leavesMoveOften): the
+// leaf in slot c trades places with the last slot of its weight, which is c
+// itself when it is the last, without checking first: on random data six
+// leaves in seven move, and a branch on it would guess wrong too often.
+// Counts as CountUpFrom does.
+template <bool KeepGrandchildren>
 inline void CountUpFromMovingLeaf(LzhufModel& model, int32_t c) {
   uint16_t* weight = model.weight;
   const uint32_t w = weight[c];
   const int32_t l = HighestSlotBelow(weight, c, w + 1);
   weight[l] = uint16_t(w + 1);  // the slots from c to l all weigh w
-  TradePlaces<true>(model, c, l);
-  CountUpFrom<true>(model, model.parent[l]);
+  TradePlaces<KeepGrandchildren>(model, c, l);
+  CountUpFrom<KeepGrandchildren>(model, model.parent[l]);
 }
 
 // The encoder's count of one occurrence of symbol, given the slots from its
@@ -239,6 +242,10 @@ LUMAVEIL_HOT_INLINE void UpdateModelAlong(LzhufModel& model, int32_t symbol, con
   if (model.weight[RootNode] == WeightLimit) {
     RebuildModel(model);
     CountUpFrom(model, model.parent[NodeCount + symbol]);
+    return;
+  }
+  if (model.leavesMoveOften) {
+    CountUpFromMovingLeaf<false>(model, path[0]);
     return;
   }
   // Until a node moves, its parent is the next slot of the path, so the

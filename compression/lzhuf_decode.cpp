@@ -252,9 +252,7 @@ LUMAVEIL_HOT_INLINE int32_t NextSymbol(Codec& codec, uint32_t& stretchEnd) {
     if (model.leavesMoveOften != LeavesMoveOften) stretchEnd = 0;
   }
   if constexpr (LeavesMoveOften) {
-    // Six leaves in seven move on random data: a branch on it would guess
-    // wrong too often.
-    CountUpFromMovingLeaf(model, leafSlot);
+    CountUpFromMovingLeaf<true>(model, leafSlot);
   } else {
     CountUpFrom<true>(model, leafSlot);
   }

@@ -180,7 +180,7 @@ int32_t NextTestSymbol(Random& random, int kind, int n) {
   return int32_t(kind == 0 ? r % 256 : r % 8 == 0 ? r % SymbolCount : r % 12);
 }
 
-// The decoder counts a leaf without checking whether it moves when leaves
+// The coders count a leaf without checking whether it moves when leaves
 // usually do; both ways must leave the same tree.
 TEST(CodecModel, BothWaysOfCountingALeafLeaveTheSameTree) {
   for (int kind = 0; kind < 3; ++kind) {
@@ -195,7 +195,7 @@ TEST(CodecModel, BothWaysOfCountingALeafLeaveTheSameTree) {
         if (model->weight[RootNode] == WeightLimit) RebuildModel(*model);
       }
       CountUpFrom<true>(checking, checking.parent[NodeCount + symbol]);
-      CountUpFromMovingLeaf(moving, moving.parent[NodeCount + symbol]);
+      CountUpFromMovingLeaf<true>(moving, moving.parent[NodeCount + symbol]);
       ASSERT_EQ(std::memcmp(checking.weight, moving.weight, sizeof checking.weight), 0) << n;
       ASSERT_EQ(std::memcmp(checking.child, moving.child, sizeof checking.child), 0) << n;
       ASSERT_EQ(std::memcmp(checking.parent, moving.parent, sizeof checking.parent), 0) << n;
@@ -204,7 +204,7 @@ TEST(CodecModel, BothWaysOfCountingALeafLeaveTheSameTree) {
   }
 }
 
-// Which way the decoder counts follows the data, decided at each rebuild.
+// Which way the coders count follows the data, decided at each rebuild.
 TEST(CodecModel, LeavesMoveOftenFollowsTheData) {
   if constexpr (SmallCode) GTEST_SKIP() << "the small form counts one way only";
   LzhufModel model{};
